@@ -1,0 +1,24 @@
+// Commands of loaders of protocol 3.0 and later that move no bulk data.
+#pragma once
+
+#include <cstdint>
+
+#include "image/chunk_table.h"
+#include "protocol/callbacks.h"
+
+namespace stb {
+
+int ExecuteCommand(const char* text, uint32_t timeoutMs, uint8_t* statusOut);
+// buffer holds at least 2048 bytes; on success lengthOut is the reply's length and
+// buffer its payload, packet number included.
+int ExecuteDataCommand(const char* text, uint32_t timeoutMs, uint8_t* statusOut,
+                       uint32_t& lengthOut, uint8_t* buffer);
+
+int PacketReadVersion(uint32_t& version);
+int PacketReadChunkTable(TargetChunkTable& table);
+int PacketSetAddress(uint32_t address);
+int PacketMove(uint32_t first, uint32_t second);
+int PacketBurn(int32_t totalBytes, ProgressCallback progress);
+int PacketReboot();
+
+}  // namespace stb
