@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "context/error_table.h"
 #include "context/upgrade_context.h"
@@ -10,35 +11,52 @@
 namespace stb {
 
 namespace {
-std::atomic<IMainWindow*>& MainWindowSlot() {
-  static std::atomic<IMainWindow*> window{nullptr};
-  return window;
+// Posting holds the lock, so once SetMainWindow(nullptr) returns no worker is still
+// inside the old window's PostNotification: the window may then be destroyed even
+// while a worker the close path gave up on still runs.
+struct MainWindowSlot {
+  std::mutex mutex;
+  IMainWindow* window = nullptr;
+};
+MainWindowSlot& Slot() {
+  static MainWindowSlot* slot = new MainWindowSlot();  // outlives every worker
+  return *slot;
+}
+
+void Post(Notification n) {
+  MainWindowSlot& slot = Slot();
+  std::lock_guard<std::mutex> lock(slot.mutex);
+  if (slot.window != nullptr) slot.window->PostNotification(std::move(n));
 }
 }  // namespace
 
-IMainWindow* GetMainWindow() { return MainWindowSlot().load(); }
-void SetMainWindow(IMainWindow* window) { MainWindowSlot().store(window); }
+IMainWindow* GetMainWindow() {
+  std::lock_guard<std::mutex> lock(Slot().mutex);
+  return Slot().window;
+}
+void SetMainWindow(IMainWindow* window) {
+  std::lock_guard<std::mutex> lock(Slot().mutex);
+  Slot().window = window;
+}
 
 void PostWorkerMessage(uint32_t message, int64_t wParam, int64_t lParam) {
-  IMainWindow* window = GetMainWindow();
-  if (window == nullptr) return;
+  if (GetMainWindow() == nullptr) return;
   Notification n;
   n.message = message;
   n.wParam = wParam;
   n.lParam = lParam;
-  window->PostNotification(std::move(n));
+  Post(std::move(n));
 }
 
 void PostWorkerText(const char* text, bool asStatus) {
-  IMainWindow* window = GetMainWindow();
-  if (window == nullptr) return;
+  if (GetMainWindow() == nullptr) return;  // no window: no block is allocated
   Notification n;
   n.message = asStatus ? WM_WORKER_STATUS : WM_WORKER_LOG;
   n.text = std::make_unique<TextBlock>();
   n.text->fill(0);
   // Longer texts are cut: the block holds 255 characters and the zero.
   std::strncpy(n.text->data(), text, n.text->size() - 1);
-  window->PostNotification(std::move(n));
+  Post(std::move(n));
 }
 
 void ReportError(int32_t code) {
