@@ -3,10 +3,23 @@
 
 #include <cstdint>
 
+#include "context/error_table.h"
 #include "image/chunk_table.h"
 #include "protocol/callbacks.h"
 
 namespace stb {
+
+// Room for the answers of the box. An answer that does not fit is refused before a
+// byte of it is stored:
+// - an information reply announcing a table above kLegacyInfoBufferSize bytes returns
+//   23 ("Read data error!"), the table and version untouched;
+// - a dump total above the caller's buffer (kDumpBufferSize), a block longer than
+//   kLegacyBlockSize, a block that is not blank and shorter than its 12-byte
+//   lead-in, or a block index past the caller's buffer returns 14 ("Error dump len").
+inline constexpr int32_t kLegacyInfoBufferSize = 2048;
+inline constexpr int32_t kLegacyBlockSize = 1024;
+inline constexpr int32_t kLegacyInfoRefused = err::kReadData;
+inline constexpr int32_t kLegacyDumpRefused = err::kDumpLength;
 
 int LegacyReadInfo(uint32_t& version, TargetChunkTable& table);
 int LegacySetAddress(uint32_t address);
