@@ -8,8 +8,8 @@ namespace stb::cli {
 
 // Exit codes of stb-upgrade-cli.
 inline constexpr int kExitSuccess = 0;
-inline constexpr int kExitFailed = 1;     // the connect or the operation failed
-inline constexpr int kExitUsage = 2;      // bad usage or a refused file
+inline constexpr int kExitFailed = 1;  // the connect or the operation failed
+inline constexpr int kExitUsage = 2;   // bad usage or a refused file
 inline constexpr int kExitCancelled = 130;
 
 struct GlobalOptions {
@@ -25,5 +25,6 @@ struct GlobalOptions {
 // exitCode.
 void AddListPortsCommand(CLI::App& app, GlobalOptions& options, int& exitCode);
 void AddInspectCommand(CLI::App& app, GlobalOptions& options, int& exitCode);
+void AddBoxCommands(CLI::App& app, GlobalOptions& options, int& exitCode);
 
 }  // namespace stb::cli

@@ -19,6 +19,7 @@ int main(int argc, char** argv) {
   app.add_flag("--json", options.json, "machine-readable output on stdout");
 
   int exitCode = kExitSuccess;
+  AddBoxCommands(app, options, exitCode);
   AddListPortsCommand(app, options, exitCode);
   AddInspectCommand(app, options, exitCode);
   try {

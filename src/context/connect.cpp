@@ -89,7 +89,9 @@ bool WaitForWorker(uint32_t timeoutMs) {
   return ended;
 }
 
-int StartConnect() { return StartWorker(&ConnectWorker); }
+int StartConnect() {
+  return StartWorker(&ConnectWorker);
+}
 
 int OpenAndSynchronise() {
   PostWorkerText("Öffne Serialport..", true);
@@ -127,7 +129,8 @@ int ConnectWorker() {
       ReportError(result);
     } else {
       MarkMaskedChunks(*context, table);
-      if (context->ProtocolVersion == 0) context->ProtocolVersion = context->TransferFormat2 != 0 ? 32 : 16;
+      if (context->ProtocolVersion == 0)
+        context->ProtocolVersion = context->TransferFormat2 != 0 ? 32 : 16;
       SetProtocolVersion(context->ProtocolVersion);
     }
   }

@@ -57,7 +57,8 @@ bool RowAcceptsChoice(int firstChosenKey, int key) {
 }
 
 std::string ImageChunkTooLargeMessage(uint32_t span) {
-  return SpanMessage("Die ausgewählte Datei ist Größer als die Zieldatei !!! \n Code Größe: ", span);
+  return SpanMessage("Die ausgewählte Datei ist Größer als die Zieldatei !!! \n Code Größe: ",
+                     span);
 }
 
 std::string RawFileTooLargeMessage(uint32_t span) {
@@ -71,7 +72,8 @@ FileChoiceResult ChooseFileForKey(int key, const std::string& path, int32_t mode
   const bool chunkRow = key >= 0;
   // A choice is stored only where the context has an entry for it.
   if (context == nullptr || key < kAllcodeNoBootKey ||
-      (chunkRow && (static_cast<uint32_t>(key) >= table.chunkCount || key >= kMaxSelectableChunks))) {
+      (chunkRow &&
+       (static_cast<uint32_t>(key) >= table.chunkCount || key >= kMaxSelectableChunks))) {
     return result;
   }
   ChunkSelection& entry = context->Selections[key + 2];
@@ -122,7 +124,8 @@ FileChoiceResult ChooseFileForKey(int key, const std::string& path, int32_t mode
     return result;
   }
 
-  const bool fits = size + 128 <= int64_t{span} || (ChunkTypeOf(chunk.id) == 1 && size <= int64_t{span});
+  const bool fits =
+      size + 128 <= int64_t{span} || (ChunkTypeOf(chunk.id) == 1 && size <= int64_t{span});
   if (!fits) {
     result.verdict = FileVerdict::RefusedWarning;
     result.message = RawFileTooLargeMessage(span);

@@ -33,10 +33,10 @@ int FirstChosenRowKey(const std::vector<RowKeyChoice>& rows);
 bool RowAcceptsChoice(int firstChosenKey, int key);
 
 enum class FileVerdict {
-  Accepted,       // stored in Selections
-  RefusedSilent,  // e.g. an empty file
-  RefusedWarning, // message holds the page's text
-  RefusedError,   // the file cannot be read; message names the file and the cause
+  Accepted,        // stored in Selections
+  RefusedSilent,   // e.g. an empty file
+  RefusedWarning,  // message holds the page's text
+  RefusedError,    // the file cannot be read; message names the file and the cause
 };
 struct FileChoiceResult {
   FileVerdict verdict = FileVerdict::RefusedSilent;

@@ -10,7 +10,9 @@
 
 namespace stb {
 
-int StartOperation() { return StartWorker(&OperationWorker); }
+int StartOperation() {
+  return StartWorker(&OperationWorker);
+}
 
 int OperationWorker() {
   Crc32BuildTable();
