@@ -16,6 +16,8 @@ void Crc32BuildTable();
 // The CRC after feeding n bytes through the table; n <= 0 returns crc unchanged.
 uint32_t Crc32Update(uint32_t crc, const uint8_t* data, int32_t n);
 // Convenience: the CRC of n bytes from the start value.
-inline uint32_t Crc32Of(const uint8_t* data, int32_t n) { return Crc32Update(kCrc32Start, data, n); }
+inline uint32_t Crc32Of(const uint8_t* data, int32_t n) {
+  return Crc32Update(kCrc32Start, data, n);
+}
 
 }  // namespace stb
