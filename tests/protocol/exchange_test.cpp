@@ -13,6 +13,7 @@ namespace stb {
 namespace {
 
 using test::Bytes;
+using test::Join;
 using test::WirePacket;
 using Reply = std::function<void(const WirePacket&)>;
 
@@ -245,6 +246,41 @@ TEST_F(ExchangeTest, ReadVersion) {
   Script({});
   EXPECT_EQ(PacketReadVersion(version), err::kNoPacket);
   EXPECT_EQ(version, 7u);
+}
+
+TEST_F(ExchangeTest, ReadChunkTableDecodesThePayloadBehindTheNumber) {
+  // 384 table bytes: flash type, info byte, two entries and 126 bytes that are ignored.
+  Bytes table = {13, 0x5A};
+  for (uint32_t id : {0x03FC0100u, 0x02FD0100u}) {
+    Bytes entry = Join({test::Be32(id), test::Be32(240), test::Be32(256), test::Be32(0x11223344)});
+    const std::string name = "chunk" + std::to_string(id & 0xFF);
+    entry.insert(entry.end(), name.begin(), name.end());
+    entry.resize(128, 0);
+    table.insert(table.end(), entry.begin(), entry.end());
+  }
+  table.resize(384, 0x77);
+  Script({Data(0, table)});
+  TargetChunkTable result{};
+  EXPECT_EQ(PacketReadChunkTable(result), 0);
+  EXPECT_EQ(box_.Commands(), std::vector<std::string>{"chunk\r"});
+  EXPECT_EQ(result.flashSize, 0x100000u);
+  EXPECT_EQ(result.flashInfo, 0x5Au);
+  EXPECT_EQ(result.chunkCount, 2u);
+  EXPECT_EQ(result.chunks[0].id, 0x03FC0100u);
+  EXPECT_EQ(result.chunks[0].crc, 0x11223344u);
+  EXPECT_STREQ(result.chunks[1].name, "chunk0");
+}
+
+TEST_F(ExchangeTest, ReadChunkTableLeavesTheTableAloneOnFailure) {
+  TargetChunkTable table{};
+  table.chunkCount = 3;
+  // A reply too short for its packet number holds no table.
+  Script({Raw([](const WirePacket& p) { return test::Frame(1, p.sequence, Bytes{0, 0}); })});
+  EXPECT_EQ(PacketReadChunkTable(table), err::kPacketUnrecognised);
+  EXPECT_EQ(table.chunkCount, 3u);
+  Script({});
+  EXPECT_EQ(PacketReadChunkTable(table), err::kNoPacket);
+  EXPECT_EQ(table.chunkCount, 3u);
 }
 
 TEST_F(ExchangeTest, CommandsSendTheirTextsAndWaitTheirLimits) {

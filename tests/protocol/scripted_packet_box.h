@@ -75,6 +75,8 @@ class ScriptedPacketBox {
   std::vector<WirePacket> Received(PacketType type) const;
   std::vector<std::string> Commands() const;  // texts of the command packets
   uint32_t LastSequence() const { return received_.empty() ? 0 : received_.back().sequence; }
+  // Forgets what the tool sent so far, for a test that runs several cases.
+  void ClearReceived() { received_.clear(); }
   // Forgets a packet the tool left half written.
   void DropPending() { pending_.clear(); }
   // Bytes on the line that were not part of a packet (torn writes, say).
