@@ -157,7 +157,6 @@ void CUpgradeSheet::ShowWaitNotice(int show) {
   if (show != 0) {
     notice_->CentreOnOwner();
     notice_->show();
-    notice_->raise();
     notice_->repaint();
   } else {
     notice_->hide();

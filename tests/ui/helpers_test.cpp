@@ -1,0 +1,76 @@
+// The wizard's small translations: file filters, dialog units, the command line.
+#include <QTest>
+
+#include "ui/dialog_units.h"
+#include "ui/dialogs.h"
+#include "ui/wizard_options.h"
+
+using namespace stb;
+
+Q_DECLARE_METATYPE(std::vector<std::string>)
+
+class HelpersTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void filtersBecomeQtFilters_data() {
+    QTest::addColumn<QString>("pairs");
+    QTest::addColumn<QString>("qt");
+    QTest::newRow("two patterns") << "BIN & ABS|*.bin;*.abs|All File(*.*)|*.*|"
+                                  << "BIN & ABS (*.bin *.abs);;All File(*.*)";
+    QTest::newRow("patterns in the text") << "Logo file(*.m2v)|*.m2v|All File(*.*)|*.*|"
+                                          << "Logo file(*.m2v);;All File(*.*)";
+    QTest::newRow("no trailing bar") << "user db(*.udf)|*.udf"
+                                     << "user db(*.udf)";
+    QTest::newRow("pattern without text") << "|*.bin|"
+                                          << "*.bin";
+    QTest::newRow("text without pattern") << "broken||other file(*.bin)|*.bin|"
+                                          << "other file(*.bin)";
+    QTest::newRow("empty") << ""
+                           << "";
+  }
+  void filtersBecomeQtFilters() {
+    QFETCH(QString, pairs);
+    QTEST(QtFilterFromPairs(pairs), "qt");
+  }
+
+  void dialogUnitsScaleWithTheFont() {
+    const DialogUnits du(6, 13);
+    QCOMPARE(du.Rect(8, 5, 94, 68), QRect(12, 8, 141, 111));
+    QCOMPARE(du.X(340), 510);
+    QCOMPARE(du.Y(193), 314);  // 313.6 rounded
+    QCOMPARE(du.Y(-2), -3);
+    const DialogUnits fromFont(DialogFont());
+    QVERIFY(fromFont.BaseX() > 0 && fromFont.BaseY() > 0);
+  }
+
+  void commandLine_data() {
+    QTest::addColumn<std::vector<std::string>>("args");
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<bool>("simulate");
+    QTest::addColumn<QString>("version");
+    QTest::addColumn<bool>("error");
+    using V = std::vector<std::string>;
+    QTest::newRow("nothing") << V{} << "" << false << "" << false;
+    QTest::newRow("device") << V{"--device", "/dev/ttyUSB0"} << "/dev/ttyUSB0" << false << ""
+                            << false;
+    QTest::newRow("device=") << V{"--device=/dev/pts/3"} << "/dev/pts/3" << false << "" << false;
+    QTest::newRow("simulate") << V{"--simulate"} << "" << true << "" << false;
+    QTest::newRow("simulate=2.0") << V{"--simulate=2.0"} << "" << true << "2.0" << false;
+    QTest::newRow("device without path") << V{"--device"} << "" << false << "" << true;
+    QTest::newRow("unknown") << V{"--devcie", "x"} << "" << false << "" << true;
+    QTest::newRow("both") << V{"--simulate", "--device", "/dev/x"} << "/dev/x" << true << ""
+                          << true;
+  }
+  void commandLine() {
+    QFETCH(std::vector<std::string>, args);
+    const WizardOptions options = ParseWizardOptions(args);
+    QTEST(QString::fromStdString(options.device), "device");
+    QTEST(options.simulate, "simulate");
+    QTEST(QString::fromStdString(options.simulateVersion), "version");
+    QTEST(!options.error.empty(), "error");
+  }
+};
+
+QTEST_MAIN(HelpersTest)
+#include "helpers_test.moc"
