@@ -62,7 +62,12 @@ bool ParseDecimal(const std::string& word, uint32_t& value) {
 }
 
 bool ParseComtest(const std::string& line, uint32_t& count) {
-  const std::vector<std::string> words = Words(line);
+  // Whatever stood in the line before (noise, the tail of a packet the console took for
+  // text) must not keep the box from synchronising: echoing the identification text
+  // instead of answering it would pass for a legacy box's answer.
+  const size_t at = line.rfind("comtest ");
+  if (at == std::string::npos) return false;
+  const std::vector<std::string> words = Words(line.substr(at));
   return words.size() == 2 && words[0] == "comtest" && ParseDecimal(words[1], count) &&
          count >= 1 && count <= 255;
 }

@@ -30,7 +30,7 @@ std::vector<std::string> Words(const std::string& line);
 // An unsigned decimal number that fits 32 bits.
 bool ParseDecimal(const std::string& word, uint32_t& value);
 
-// "comtest N" with N from 1 to 255.
+// A line ending in "comtest N", N from 1 to 255.
 bool ParseComtest(const std::string& line, uint32_t& count);
 
 // Reads the identification text after "comtest N" and answers it: the same bytes from a
