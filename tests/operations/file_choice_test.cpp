@@ -26,7 +26,8 @@ class FileChoiceTest : public ::testing::Test {
   }
   void TearDown() override { DestroyContext(); }
 
-  static void Set(TargetChunkInfo& c, uint32_t id, uint32_t length, uint32_t next, const char* name) {
+  static void Set(TargetChunkInfo& c, uint32_t id, uint32_t length, uint32_t next,
+                  const char* name) {
     c.id = id;
     c.length = length;
     c.nextOffset = next;
@@ -44,8 +45,10 @@ TEST_F(FileChoiceTest, RawFilesFitBySpanWithTheTypeOneException) {
     bool accepted;
   };
   const Case cases[] = {
-      {1, 1024 - 128, true},  {1, 1024 - 127, false},  // type 0: header goes in front
-      {0, 256, true},         {0, 257, false},         // type 1: sent without a header
+      {1, 1024 - 128, true},
+      {1, 1024 - 127, false},  // type 0: header goes in front
+      {0, 256, true},
+      {0, 257, false},  // type 1: sent without a header
   };
   for (const Case& c : cases) {
     SetUp();
@@ -99,7 +102,8 @@ TEST_F(FileChoiceTest, ImageFilesGiveTheirMatchingChunk) {
 }
 
 TEST_F(FileChoiceTest, EmptyMissingAndDumpTargets) {
-  EXPECT_EQ(ChooseFileForKey(1, dir_.Write("empty.bin", {}), 0).verdict, FileVerdict::RefusedSilent);
+  EXPECT_EQ(ChooseFileForKey(1, dir_.Write("empty.bin", {}), 0).verdict,
+            FileVerdict::RefusedSilent);
   const FileChoiceResult missing = ChooseFileForKey(1, dir_.File("nope.bin"), 0);
   EXPECT_EQ(missing.verdict, FileVerdict::RefusedError);
   EXPECT_NE(missing.message.find("nope.bin"), std::string::npos);
@@ -126,7 +130,7 @@ TEST(FileChoiceRules, AllcodeChoiceExcludesOtherRows) {
   EXPECT_EQ(FirstChosenRowKey({{-1, false}, {-2, false}, {0, true}, {2, true}}), 0);
   EXPECT_EQ(FirstChosenRowKey({{-1, true}, {-2, false}, {0, false}}), -1);
   EXPECT_EQ(FirstChosenRowKey({}), 0);
-  EXPECT_TRUE(RowAcceptsChoice(0, -1));   // nothing or chunks chosen: anything goes
+  EXPECT_TRUE(RowAcceptsChoice(0, -1));  // nothing or chunks chosen: anything goes
   EXPECT_TRUE(RowAcceptsChoice(2, 5));
   EXPECT_TRUE(RowAcceptsChoice(-1, -1));  // the same Allcode row may take another file
   EXPECT_FALSE(RowAcceptsChoice(-1, -2));
