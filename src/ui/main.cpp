@@ -7,6 +7,7 @@
 
 #include "context/settings.h"
 #include "context/upgrade_context.h"
+#include "ui/demo_box.h"
 #include "ui/dialogs.h"
 #include "ui/upgrade_app.h"
 #include "ui/wizard_options.h"
@@ -27,6 +28,19 @@ int main(int argc, char** argv) {
   }
   if (!options.ini.empty()) stb::SetSettingsFilePath(options.ini);
   if (!options.device.empty()) stb::GetSerialSettings().Device = options.device;
+
+  // Demo mode: the box lives in this process for as long as the wizard runs.
+  stb::CDemoBox demo;
+  if (options.simulate) {
+    uint32_t version = stb::kDemoDefaultProtocol;
+    if (!options.simulateVersion.empty())
+      stb::ParseSimulatedVersion(options.simulateVersion, version);
+    std::string error;
+    if (!demo.Start(version, error)) {
+      std::fprintf(stderr, "stb-upgrade: the emulated box does not start: %s\n", error.c_str());
+      return 1;
+    }
+  }
 
   stb::CQtDialogs dialogs;
   stb::CUpgradeApp wizard(dialogs);

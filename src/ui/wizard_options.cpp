@@ -1,5 +1,7 @@
 #include "ui/wizard_options.h"
 
+#include <cctype>
+
 namespace stb {
 
 namespace {
@@ -35,7 +37,10 @@ WizardOptions ParseWizardOptions(const std::vector<std::string>& args) {
     } else if (arg.rfind("--simulate=", 0) == 0) {
       options.simulate = true;
       options.simulateVersion = arg.substr(11);
-      if (options.simulateVersion.empty()) options.error = "--simulate= needs a version";
+      uint32_t version = 0;
+      if (!ParseSimulatedVersion(options.simulateVersion, version)) {
+        options.error = "--simulate: not a protocol version: " + options.simulateVersion;
+      }
     } else if (TakeValue(args, i, "--device", options.device, options.error) ||
                TakeValue(args, i, "--ini", options.ini, options.error)) {
     } else {
@@ -48,11 +53,41 @@ WizardOptions ParseWizardOptions(const std::vector<std::string>& args) {
   return options;
 }
 
+bool ParseSimulatedVersion(const std::string& text, uint32_t& version) {
+  auto digits = [](const std::string& part, int base, unsigned long limit, unsigned long& out) {
+    if (part.empty() || part.size() > 8) return false;
+    size_t used = 0;
+    try {
+      out = std::stoul(part, &used, base);
+    } catch (...) {
+      return false;
+    }
+    return used == part.size() && out <= limit &&
+           std::isxdigit(static_cast<unsigned char>(part[0]));
+  };
+  const size_t dot = text.find('.');
+  unsigned long value = 0;
+  if (dot != std::string::npos) {
+    unsigned long major = 0, minor = 0;
+    if (!digits(text.substr(0, dot), 10, 15, major) ||
+        !digits(text.substr(dot + 1), 10, 15, minor)) {
+      return false;
+    }
+    value = major << 4 | minor;
+  } else if (!digits(text, 0, 0xFF, value)) {
+    return false;
+  }
+  if (value == 0) return false;
+  version = static_cast<uint32_t>(value);
+  return true;
+}
+
 const char* WizardUsage() {
   return "usage: stb-upgrade [--device PATH] [--simulate[=VERSION]] [--ini FILE]\n"
          "  --device PATH        serial device to use (wins over the port list)\n"
          "  --simulate[=VERSION] demo mode: an emulated box on a pseudo-terminal;\n"
-         "                       VERSION is its protocol version, e.g. 3.0 or 2.0\n"
+         "                       VERSION is its protocol version (default 3.0);\n"
+         "                       below 3.0 the box speaks the legacy commands\n"
          "  --ini FILE           settings file to use instead of Upgrade.ini\n";
 }
 

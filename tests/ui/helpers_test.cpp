@@ -59,6 +59,7 @@ class HelpersTest : public QObject {
     QTest::newRow("simulate=2.0") << V{"--simulate=2.0"} << "" << true << "2.0" << false;
     QTest::newRow("device without path") << V{"--device"} << "" << false << "" << true;
     QTest::newRow("unknown") << V{"--devcie", "x"} << "" << false << "" << true;
+    QTest::newRow("simulate=bad") << V{"--simulate=3.x"} << "" << true << "3.x" << true;
     QTest::newRow("both") << V{"--simulate", "--device", "/dev/x"} << "/dev/x" << true << ""
                           << true;
   }
@@ -69,6 +70,32 @@ class HelpersTest : public QObject {
     QTEST(options.simulate, "simulate");
     QTEST(QString::fromStdString(options.simulateVersion), "version");
     QTEST(!options.error.empty(), "error");
+  }
+
+  void simulatedVersions_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<uint>("version");
+    QTest::newRow("3.0") << "3.0" << true << 0x30u;
+    QTest::newRow("3.1") << "3.1" << true << 0x31u;
+    QTest::newRow("2.0") << "2.0" << true << 0x20u;
+    QTest::newRow("hex") << "0x21" << true << 0x21u;
+    QTest::newRow("decimal") << "48" << true << 48u;
+    QTest::newRow("zero") << "0.0" << false << 0u;
+    QTest::newRow("minor too big") << "3.16" << false << 0u;
+    QTest::newRow("negative") << "-1" << false << 0u;
+    QTest::newRow("blank") << " 3.0" << false << 0u;
+    QTest::newRow("too big") << "0x100" << false << 0u;
+    QTest::newRow("words") << "three" << false << 0u;
+    QTest::newRow("empty") << "" << false << 0u;
+  }
+  void simulatedVersions() {
+    QFETCH(QString, text);
+    QFETCH(bool, ok);
+    QFETCH(uint, version);
+    uint32_t parsed = 0;
+    QCOMPARE(ParseSimulatedVersion(text.toStdString(), parsed), ok);
+    if (ok) QCOMPARE(parsed, version);
   }
 };
 
