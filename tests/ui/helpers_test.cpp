@@ -1,5 +1,10 @@
 // The wizard's small translations: file filters, dialog units, the command line.
+#include <QApplication>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QMessageBox>
 #include <QTest>
+#include <QTimer>
 
 #include "ui/dialog_units.h"
 #include "ui/dialogs.h"
@@ -32,6 +37,47 @@ class HelpersTest : public QObject {
   void filtersBecomeQtFilters() {
     QFETCH(QString, pairs);
     QTEST(QtFilterFromPairs(pairs), "qt");
+  }
+
+  // The Qt side of the dialog seam, answered by a timer so nothing blocks.
+  void qtDialogsAreTitledWithTheExecutablesName() {
+    QCOMPARE(ApplicationName(), QStringLiteral("helpers_test"));
+    CQtDialogs dialogs;
+    QString title, text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QTimer::singleShot(0, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      QVERIFY(box != nullptr);
+      title = box->windowTitle();
+      text = box->text();
+      icon = box->icon();
+      box->accept();
+    });
+    dialogs.ShowMessage(nullptr, MessageIcon::Warning, QStringLiteral("Upgrade Success!"));
+    QCOMPARE(title, QStringLiteral("helpers_test"));
+    QCOMPARE(text, QStringLiteral("Upgrade Success!"));
+    QCOMPARE(icon, QMessageBox::Warning);
+
+    QStringList filters;
+    QString suffix;
+    bool save = false;
+    QTimer::singleShot(0, [&] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      QVERIFY(dialog != nullptr);
+      filters = dialog->nameFilters();
+      suffix = dialog->defaultSuffix();
+      save = dialog->acceptMode() == QFileDialog::AcceptSave;
+      title = dialog->windowTitle();
+      dialog->reject();
+    });
+    QVERIFY(dialogs
+                .SaveFile(nullptr, QStringLiteral("user db(*.udf);;All File(*.*)"),
+                          QStringLiteral("udf"))
+                .isEmpty());
+    QCOMPARE(filters, (QStringList{"user db(*.udf)", "All File(*.*)"}));
+    QCOMPARE(suffix, QStringLiteral("udf"));
+    QVERIFY(save);
+    QCOMPARE(title, QStringLiteral("helpers_test"));
   }
 
   void dialogUnitsScaleWithTheFont() {

@@ -11,6 +11,7 @@
 #include "image/chunk_table.h"
 #include "image_builder.h"
 #include "sim/box_sim.h"
+#include "ui/demo_box.h"
 #include "ui/dialog_units.h"
 #include "ui/page_connect.h"
 #include "ui/page_process.h"
@@ -206,6 +207,25 @@ class WizardRunTest : public QObject {
       QVERIFY(list->topLevelItem(row)->text(1).isEmpty());
     QVERIFY(GetContext()->Selections[1].FileName.empty());
     sheet.Button(kButtonCancel)->click();  // "Exit"
+    QVERIFY(sheet.Closed());
+  }
+
+  // Demo mode: the box starts in-process and every COM port leads to it.
+  void demoBoxTakesThePort() {
+    FreshContext(Ini(), "");
+    CDemoBox demo;
+    std::string error;
+    QVERIFY2(demo.Start(0x21, error), error.c_str());
+    QVERIFY(QFile::exists(QString::fromStdString(GetSerialSettings().Device)));
+    FakeDialogs dialogs;
+    CUpgradeSheet sheet(dialogs);
+    sheet.show();
+    FindControlAs<QComboBox>(sheet.Page(kPageConnect), kIdPortList)->setCurrentIndex(11);  // COM12
+    Connect(sheet);
+    QVERIFY2(sheet.windowTitle().endsWith(QStringLiteral("Protokol Version: 2.1")),
+             qPrintable(sheet.windowTitle()));
+    QCOMPARE(GetSerialSettings().Port, 12);
+    sheet.close();
     QVERIFY(sheet.Closed());
   }
 
