@@ -116,26 +116,23 @@ bool Session::Prepare() {
   return true;
 }
 
-WorkerOutcome Session::Connect() {
-  if (StartConnect() != 1) {
+WorkerOutcome Session::Run(int (*start)(), uint32_t endMessage) {
+  if (start() != 1) {
     WorkerOutcome outcome;
     outcome.failed = true;
     outcome.code = err::kGeneric;
     outcome.message = "a worker is already running";
     return outcome;
   }
-  return Drain(WM_WORKER_CONNECTED);
+  return Drain(endMessage);
+}
+
+WorkerOutcome Session::Connect() {
+  return Run(&StartConnect, WM_WORKER_CONNECTED);
 }
 
 WorkerOutcome Session::Operate() {
-  if (StartOperation() != 1) {
-    WorkerOutcome outcome;
-    outcome.failed = true;
-    outcome.code = err::kGeneric;
-    outcome.message = "a worker is already running";
-    return outcome;
-  }
-  return Drain(WM_WORKER_FINISHED);
+  return Run(&StartOperation, WM_WORKER_FINISHED);
 }
 
 int Session::ExitCodeFor(const WorkerOutcome& outcome) {

@@ -37,6 +37,8 @@ class Session {
   static int ExitCodeFor(const WorkerOutcome& outcome);
 
  private:
+  // Starts a worker and drains its notifications.
+  WorkerOutcome Run(int (*start)(), uint32_t endMessage);
   // Drains notifications until the worker's end notification has come and the
   // worker thread has ended; turns SIGINT/SIGTERM into a cancel request.
   WorkerOutcome Drain(uint32_t endMessage);
