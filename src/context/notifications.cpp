@@ -11,6 +11,9 @@
 namespace stb {
 
 namespace {
+std::atomic<uint64_t> blocksMade{0};
+std::atomic<uint64_t> blocksReleased{0};
+
 // Posting holds the lock, so once SetMainWindow(nullptr) returns no worker is still
 // inside the old window's PostNotification: the window may then be destroyed even
 // while a worker the close path gave up on still runs.
@@ -29,6 +32,22 @@ void Post(Notification n) {
   if (slot.window != nullptr) slot.window->PostNotification(std::move(n));
 }
 }  // namespace
+
+TextBlock::TextBlock() noexcept : std::array<char, 256>{} {
+  blocksMade.fetch_add(1);
+}
+TextBlock::TextBlock(const TextBlock& other) noexcept : std::array<char, 256>(other) {
+  blocksMade.fetch_add(1);
+}
+TextBlock::~TextBlock() {
+  blocksReleased.fetch_add(1);
+}
+uint64_t TextBlock::Made() {
+  return blocksMade.load();
+}
+uint64_t TextBlock::Released() {
+  return blocksReleased.load();
+}
 
 IMainWindow* GetMainWindow() {
   std::lock_guard<std::mutex> lock(Slot().mutex);
@@ -52,10 +71,9 @@ void PostWorkerText(const char* text, bool asStatus) {
   if (GetMainWindow() == nullptr) return;  // no window: no block is allocated
   Notification n;
   n.message = asStatus ? WM_WORKER_STATUS : WM_WORKER_LOG;
-  n.text = std::make_unique<TextBlock>();
-  n.text->fill(0);
+  n.text = std::make_unique<TextBlock>();  // zero-filled
   // Longer texts are cut: the block holds 255 characters and the zero.
-  std::strncpy(n.text->data(), text, n.text->size() - 1);
+  if (text != nullptr) std::strncpy(n.text->data(), text, n.text->size() - 1);
   Post(std::move(n));
 }
 
@@ -65,15 +83,20 @@ void ReportError(int32_t code) {
   PostWorkerText(buffer, false);
 }
 
-void ReportProgress(int percent) { PostWorkerMessage(WM_WORKER_PROGRESS, percent, 0); }
+void ReportProgress(int percent) {
+  PostWorkerMessage(WM_WORKER_PROGRESS, percent, 0);
+}
 
-int IsCancelRequested() { return CancelRequested().load() != 0 ? 1 : 0; }
+int IsCancelRequested() {
+  return CancelRequested().load() != 0 ? 1 : 0;
+}
 
 void FormatLog(uint32_t level, const char* format, ...) {
   CUpgradeContext* context = GetContext();
   const uint32_t warningLevel = context != nullptr ? context->WarningLevel : 0;
   if (level < warningLevel) return;
-  char buffer[1024];
+  char buffer[1024] = {};
+  if (format == nullptr) return;
   va_list args;
   va_start(args, format);
   std::vsnprintf(buffer, sizeof buffer, format, args);

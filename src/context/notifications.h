@@ -16,8 +16,18 @@ inline constexpr uint32_t WM_WORKER_CONNECTED = WM_APP + 103;
 inline constexpr uint32_t WM_WORKER_FINISHED = WM_APP + 104;
 inline constexpr uint32_t WM_WORKER_FLASHING = WM_APP + 105;
 
-// A text notification carries at most 255 characters and the terminating zero.
-using TextBlock = std::array<char, 256>;
+// A text notification carries at most 255 characters and the terminating zero. The
+// block is a std::array (data(), size(), fill(), []) that counts its making and its
+// release, so tests can show that every block is released exactly once.
+struct TextBlock : std::array<char, 256> {
+  TextBlock() noexcept;  // zero-filled
+  TextBlock(const TextBlock& other) noexcept;
+  TextBlock& operator=(const TextBlock&) = default;
+  ~TextBlock();
+  // Blocks made and released since the process started.
+  static uint64_t Made();
+  static uint64_t Released();
+};
 
 struct Notification {
   uint32_t message = 0;

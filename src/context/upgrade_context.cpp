@@ -1,8 +1,8 @@
 #include "context/upgrade_context.h"
 
+#include <algorithm>
 #include <cctype>
 #include <memory>
-#include <algorithm>
 #include <new>
 
 namespace stb {
@@ -50,7 +50,9 @@ CUpgradeContext* GetContext() {
   return slot.get();
 }
 
-void DestroyContext() { ContextSlot().reset(); }
+void DestroyContext() {
+  ContextSlot().reset();
+}
 
 SerialSettings& GetSerialSettings() {
   static SerialSettings settings;
@@ -66,10 +68,12 @@ int ParseChunkMask(const char* text) {
   CUpgradeContext* context = GetContext();
   if (context == nullptr) return 1;
   context->ChunkMaskCount = 0;
+  if (text == nullptr) return 1;
   const char* itemStart = text;
   for (const char* p = text; *p != '\0'; ++p) {
     if (*p != ',') continue;
-    // The list has room for 16 identifiers; further items are dropped, not an error.
+    // The list has room for 16 identifiers (more items than that are not ours to keep):
+    // the first 16 items are kept, further items are dropped without an error.
     if (context->ChunkMaskCount < kChunkMaskCapacity) {
       context->ChunkMask[context->ChunkMaskCount++] = ConvertMaskItem(itemStart, p);
     }

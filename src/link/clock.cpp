@@ -33,6 +33,8 @@ IClock& GetClock() {
   return clock != nullptr ? *clock : TheSystemClock();
 }
 
-void SetClock(IClock* clock) { ClockSlot().store(clock); }
+void SetClock(IClock* clock) {
+  ClockSlot().store(clock);
+}
 
 }  // namespace stb

@@ -19,7 +19,11 @@ IClock& GetClock();
 // Installs a clock (null restores the system clock). Only while no worker runs.
 void SetClock(IClock* clock);
 
-inline uint32_t TickMs() { return GetClock().NowMs(); }
-inline void SleepMs(uint32_t ms) { GetClock().SleepMs(ms); }
+inline uint32_t TickMs() {
+  return GetClock().NowMs();
+}
+inline void SleepMs(uint32_t ms) {
+  GetClock().SleepMs(ms);
+}
 
 }  // namespace stb

@@ -1,6 +1,7 @@
 #include "link/link.h"
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 
 #include "context/error_table.h"
@@ -12,8 +13,15 @@ namespace stb {
 const char ProtocolIdString[256] = "@KVO PROTOCOL 3.0+";
 
 const char* SynchronisationCommand() {
-  static const char command[256] = "comtest 18\r";
-  return command;
+  // "comtest %d\r" filled with the length of ProtocolIdString: "comtest 18\r".
+  static const struct Command {
+    char text[256] = {};
+    Command() {
+      std::snprintf(text, sizeof text, "comtest %d\r",
+                    static_cast<int>(std::strlen(ProtocolIdString)));
+    }
+  } command;
+  return command.text;
 }
 
 namespace {
@@ -27,13 +35,23 @@ std::atomic<uint32_t>& ProtocolVersionSlot() {
 }
 }  // namespace
 
-void SetLogSink(LogSinkFunction function) { LogSinkSlot().store(function); }
-LogSinkFunction LogSink() { return LogSinkSlot().load(); }
+void SetLogSink(LogSinkFunction function) {
+  LogSinkSlot().store(function);
+}
+LogSinkFunction LogSink() {
+  return LogSinkSlot().load();
+}
 
-uint32_t CurrentProtocolVersion() { return ProtocolVersionSlot().load(); }
-void SetProtocolVersion(uint32_t version) { ProtocolVersionSlot().store(version); }
+uint32_t CurrentProtocolVersion() {
+  return ProtocolVersionSlot().load();
+}
+void SetProtocolVersion(uint32_t version) {
+  ProtocolVersionSlot().store(version);
+}
 
-const char* GetLinkVersion() { return "V.2B  "; }
+const char* GetLinkVersion() {
+  return "V.2B  ";
+}
 
 int32_t SendByte(uint32_t value) {
   const uint8_t byte = static_cast<uint8_t>(value & 0xFF);

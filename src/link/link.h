@@ -17,10 +17,9 @@ using LogSinkFunction = void (*)(uint32_t level, const char* format, ...);
 void SetLogSink(LogSinkFunction function);
 LogSinkFunction LogSink();
 // Calls the log sink when one is set.
-#define STB_LOG(level, ...)                               \
-  do {                                                    \
-    if (::stb::LogSinkFunction sink_ = ::stb::LogSink()) \
-      sink_((level), __VA_ARGS__);                        \
+#define STB_LOG(level, ...)                                                           \
+  do {                                                                                \
+    if (::stb::LogSinkFunction sink_ = ::stb::LogSink()) sink_((level), __VA_ARGS__); \
   } while (0)
 
 uint32_t CurrentProtocolVersion();

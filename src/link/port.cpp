@@ -19,7 +19,9 @@ IPort& ActivePort() {
   return port != nullptr ? *port : GetSerialPort();
 }
 
-void SetActivePort(IPort* port) { PortSlot().store(port); }
+void SetActivePort(IPort* port) {
+  PortSlot().store(port);
+}
 
 int PortOpen(int32_t port, int32_t baud, int32_t parity, int32_t stopBits) {
   return ActivePort().Open(port, baud, parity, stopBits) == 1 ? err::kSuccess : err::kPortConnect;
@@ -30,7 +32,9 @@ int PortClose() {
   return 0;
 }
 
-int32_t PortWrite(const uint8_t* data, int32_t length) { return ActivePort().Write(data, length); }
+int32_t PortWrite(const uint8_t* data, int32_t length) {
+  return ActivePort().Write(data, length);
+}
 
 int32_t PortReadAvailable(uint8_t* buffer, int32_t maxLength) {
   return ActivePort().ReadAvailable(buffer, maxLength);
@@ -40,8 +44,12 @@ int PortRead(uint8_t* buffer, int32_t length, uint32_t timeoutMs) {
   return ActivePort().ReadExact(buffer, length, timeoutMs) ? 0 : 1;
 }
 
-int PortPurge() { return ActivePort().Purge() ? 0 : 1; }
+int PortPurge() {
+  return ActivePort().Purge() ? 0 : 1;
+}
 
-int PortPurgeOutput() { return ActivePort().PurgeOutput() ? 0 : 1; }
+int PortPurgeOutput() {
+  return ActivePort().PurgeOutput() ? 0 : 1;
+}
 
 }  // namespace stb

@@ -35,7 +35,7 @@ IPort& ActivePort();
 void SetActivePort(IPort* port);
 
 int PortOpen(int32_t port, int32_t baud, int32_t parity, int32_t stopBits);  // 0 or 2
-int PortClose();                                                            // 0
+int PortClose();                                                             // 0
 int32_t PortWrite(const uint8_t* data, int32_t length);
 int32_t PortReadAvailable(uint8_t* buffer, int32_t maxLength);
 int PortRead(uint8_t* buffer, int32_t length, uint32_t timeoutMs);  // 0 all read, 1 not

@@ -1,8 +1,9 @@
+#include "context/error_table.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "context/error_table.h"
 #include "context/notifications.h"
 #include "recording_window.h"
 

@@ -62,8 +62,9 @@ bool MemoryPort::ReadExact(uint8_t* buffer, int32_t length, uint32_t timeoutMs) 
   if (length == 0) return true;
   const uint32_t t0 = clock_.NowMs();
   for (;;) {
-    if (BytesAvailable() >= length) return ReadAvailable(buffer, length) == length;
+    // As on the serial port: the limit first, then the queue, then 1 ms of sleep.
     if (clock_.NowMs() - t0 >= timeoutMs) return false;
+    if (BytesAvailable() >= length) return ReadAvailable(buffer, length) == length;
     clock_.SleepMs(1);
   }
 }

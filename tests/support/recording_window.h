@@ -51,7 +51,11 @@ class RecordingWindow final : public stb::IMainWindow {
     std::lock_guard<std::mutex> lock(mutex_);
     records_.clear();
   }
-  int BlocksReleased() const { return blocksReleased_; }
+  // Text blocks this window received (each released by it as soon as it was recorded).
+  int BlocksReleased() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return blocksReleased_;
+  }
 
  private:
   mutable std::mutex mutex_;
