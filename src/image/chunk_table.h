@@ -34,9 +34,14 @@ struct TargetChunkTable {
 // The process's one table, filled by the connect.
 TargetChunkTable& GetTargetChunkTable();
 
+// Always 0. Keeps the first kMaxTableChunks entries of longer data; data shorter than
+// its two leading bytes give an empty table. Texts are cut to 15 characters when
+// their field holds no NUL.
 int DecodeChunkTable(const uint8_t* data, uint32_t length, TargetChunkTable& table);
 int ChunkTypeOf(uint32_t id);
 uint32_t ChunkSpan(const TargetChunkInfo& info);
+// False, writing nothing, for a slot past the table, and for a range that does not
+// fit 32 bits or a chunk smaller than the header it is said to start with.
 bool ChunkFlashRange(const TargetChunkTable& table, uint32_t n, uint32_t& start, uint32_t& size);
 
 }  // namespace stb
