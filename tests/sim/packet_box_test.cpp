@@ -6,7 +6,9 @@
 #include <chrono>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "sim/box_codes.h"
@@ -124,6 +126,70 @@ TEST(BoxHandshake, NoHandshakeFaultEchoesButNeverAnswers) {
   ASSERT_TRUE(run.client.Write(kId));
   EXPECT_TRUE(run.client.ReadQuiet(100).empty());
   EXPECT_TRUE(run.log->Has("fault no-handshake"));
+}
+
+TEST(BoxLine, ServesBeforeBetweenAndAfterTheToolsOpens) {
+  RunningBox run(BoxOptions{}, false);
+  ASSERT_TRUE(run.started);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // nobody on the slave yet
+  for (int open = 0; open < 3; ++open) {
+    SimClient client;
+    ASSERT_TRUE(client.Open(run.box->SlavePath()));
+    EXPECT_EQ(client.Handshake(), Complement(kId)) << open;
+  }
+  EXPECT_EQ(run.box->Stats().handshakes, 3u);
+}
+
+TEST(BoxLine, StopsAtOnceWhileNobodyReadsItsOutput) {
+  BoxOptions options;
+  options.protocol = 16;
+  RunningBox run(options);
+  ASSERT_TRUE(run.started);
+  ASSERT_EQ(run.client.Handshake().size(), 18u);
+  ASSERT_TRUE(run.client.Type("dump\r"));
+  ASSERT_EQ(run.client.Read(4, 500).size(), 4u);
+  ASSERT_TRUE(run.client.Write(std::string("O")));
+  // The box now streams a megabyte into a line nobody reads; Stop must not wait for it.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  run.box->Stop();
+  EXPECT_FALSE(run.box->Running());
+  EXPECT_TRUE(run.log->Has("stream dump ends after")) << run.log->All();
+}
+
+TEST(BoxLine, SurvivesAStormOfGarbageInEitherGeneration) {
+  for (uint32_t protocol : {0x30u, 33u, 16u}) {
+    BoxOptions options;
+    options.protocol = protocol;
+    RunningBox run(options);
+    ASSERT_TRUE(run.started);
+    ASSERT_EQ(run.client.Handshake().size(), 18u);
+    std::mt19937 rng(protocol);
+    for (int round = 0; round < 40; ++round) {
+      std::vector<uint8_t> junk(rng() % 300);
+      for (uint8_t& b : junk) b = static_cast<uint8_t>(rng());
+      if (round % 3 == 0) junk.insert(junk.begin(), {'H', 'E', 'A', 'D'});
+      ASSERT_TRUE(run.client.Write(junk));
+      run.client.ReadQuiet(5);
+    }
+    run.client.ReadQuiet(600);
+    // Whatever the garbage did, the line ends and a new handshake is answered.
+    ASSERT_TRUE(run.client.Write(std::string("\r")));
+    run.client.ReadQuiet(50);
+    EXPECT_EQ(run.client.Handshake().size(), 18u) << protocol;
+    EXPECT_TRUE(run.box->Running());
+  }
+}
+
+TEST(BoxLine, RandomCorruptionChangesWhatTheBoxSends) {
+  BoxOptions options;
+  options.faults.corruptFraction = 1.0;
+  RunningBox run(options);
+  ASSERT_TRUE(run.started);
+  ASSERT_TRUE(run.client.Write(std::string("comtest")));
+  const std::vector<uint8_t> echo = run.client.Read(7, 500);
+  ASSERT_EQ(echo.size(), 7u);
+  for (size_t i = 0; i < 7; ++i) EXPECT_NE(echo[i], uint8_t("comtest"[i])) << i;
+  EXPECT_TRUE(run.log->Has("fault corrupt-random"));
 }
 
 TEST_F(PacketBox, ReportsItsVersionAndChunkTable) {
