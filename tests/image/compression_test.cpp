@@ -84,7 +84,7 @@ bool RawStreamHasNoEndMarker(const std::vector<uint8_t>& in, size_t plain) {
 
 class Compression : public ::testing::Test {
  protected:
-  void SetUp() override { SetEncoderDirectory(encoderDir_.path()); }
+  void SetUp() override { SetEncoderDirectory(encoderDir_.Path()); }
   void TearDown() override {
     SetEncoderDirectory("");
     SetEncoderTimeout(std::chrono::milliseconds(0));

@@ -188,7 +188,7 @@ TEST(ImageFile, RulesOfValidationAndLookup) {
 
 TEST(ImageFile, FilesThatCannotBeOpened) {
   test::TempDir dir;
-  for (const std::string& path : {std::string(), dir.File("missing.bin"), dir.path()}) {
+  for (const std::string& path : {std::string(), dir.File("missing.bin"), dir.Path()}) {
     uint32_t offset = 0, size = 0;
     EXPECT_FALSE(ValidateImage(path)) << path;
     EXPECT_FALSE(FindImageChunk(path, kLoader, offset, size)) << path;

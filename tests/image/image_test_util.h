@@ -6,25 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "image_builder.h"
+
 namespace stb::test {
 
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  const std::string& path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-  std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) const;
-  std::string WriteText(const std::string& name, const std::string& text) const;
-
- private:
-  std::string path_;
-};
-
-std::vector<uint8_t> ReadFileBytes(const std::string& path);
+// TempDir and ReadFileBytes come from the shared test support.
 
 enum class CrcMode { kRight, kWrong, kMarker };
 
@@ -41,7 +27,7 @@ struct ChunkSpec {
 // CRC over them; the buffer grows as needed.
 class ImageBytes {
  public:
-  ImageBytes& Put(uint64_t pos, const ChunkSpec& spec);
+  ImageBytes& Put(uint64_t pos, const ChunkSpec& chunk);
   ImageBytes& Resize(size_t size);
   std::vector<uint8_t>& bytes() { return bytes_; }
   size_t size() const { return bytes_.size(); }

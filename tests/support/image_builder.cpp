@@ -11,10 +11,10 @@
 
 namespace stb::test {
 
-std::vector<uint8_t> BuildImage(const std::vector<ChunkSpec>& chunks) {
+std::vector<uint8_t> BuildImage(const std::vector<ImageChunk>& chunks) {
   std::vector<uint8_t> image;
   for (size_t i = 0; i < chunks.size(); ++i) {
-    const ChunkSpec& c = chunks[i];
+    const ImageChunk& c = chunks[i];
     const bool last = i + 1 == chunks.size();
     const uint32_t used = 128 + static_cast<uint32_t>(c.data.size());
     const uint32_t room = c.room != 0 ? c.room : used;

@@ -7,7 +7,7 @@
 
 namespace stb::test {
 
-struct ChunkSpec {
+struct ImageChunk {
   uint32_t id;
   std::vector<uint8_t> data;
   uint32_t room = 0;  // bytes from this header to the next; 0 = header + data
@@ -16,7 +16,7 @@ struct ChunkSpec {
 };
 
 // The image bytes; the last chunk gets nextOffset 0. CRCs are correct.
-std::vector<uint8_t> BuildImage(const std::vector<ChunkSpec>& chunks);
+std::vector<uint8_t> BuildImage(const std::vector<ImageChunk>& chunks);
 // n bytes of a repeatable pattern.
 std::vector<uint8_t> PatternBytes(size_t n, uint32_t seed = 1);
 
@@ -29,6 +29,9 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
   const std::string& Path() const { return path_; }
   std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) const;
+  std::string WriteText(const std::string& name, const std::string& text) const {
+    return Write(name, std::vector<uint8_t>(text.begin(), text.end()));
+  }
   std::string File(const std::string& name) const { return path_ + "/" + name; }
 
  private:
