@@ -23,19 +23,34 @@ void LegacySession::Answer(char letter, const std::string& why) {
   SendLetter(ctx_, letter);
 }
 
-bool LegacySession::Execute(const std::string& line) {
+bool LegacySession::IsReboot(const std::string& line) {
+  return Words(line) == std::vector<std::string>{"reboot"};
+}
+
+bool LegacySession::Reboot() {
+  uint32_t value = 0;
+  if (ctx_.faults.ErrorFor("reboot", value)) return false;  // Execute says so
+  ctx_.log.Line("typed command \"reboot\"");
+  ++ctx_.counters.commandsExecuted;
+  ctx_.flash.EndSession();
+  ++ctx_.counters.reboots;
+  ctx_.log.Line("  rebooting: session ends");
+  return true;
+}
+
+void LegacySession::Execute(const std::string& line) {
   const std::vector<std::string> words = Words(line);
   const std::string name = words.empty() ? "" : words[0];
-  if (name.empty()) return false;
+  if (name.empty()) return;
   ctx_.log.Printf("typed command \"%s\"", Printable(line).c_str());
   ++ctx_.counters.commandsExecuted;
   uint32_t value = 0;
   if (ctx_.faults.ErrorFor(name, value)) {
-    if (name == "version" || name == "dump")
+    if (name == "version" || name == "dump" || name == "reboot")
       ctx_.log.Line("  no answer (fault error)");
-    else if (name != "reboot")
+    else
       Answer('E', "fault error");
-    return false;
+    return;
   }
   if (name == "version" && words.size() == 2 && words[1] == "-r") {
     ReadInfo();
@@ -54,18 +69,13 @@ bool LegacySession::Execute(const std::string& line) {
     uint32_t start = 0, length = 0;
     if (words.size() == 3 && (!ParseDecimal(words[1], start) || !ParseDecimal(words[2], length))) {
       ctx_.log.Line("  bad dump range: no answer");
-      return false;
+      return;
     }
     DumpBlocks(start, length);
-  } else if (name == "reboot" && words.size() == 1) {
-    ctx_.flash.EndSession();
-    ++ctx_.counters.reboots;
-    ctx_.log.Line("  rebooting: session ends");
-    return true;
   } else {
     Answer('E', "command not known");
   }
-  return false;
+  return;
 }
 
 void LegacySession::ReadInfo() {

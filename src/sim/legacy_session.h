@@ -13,8 +13,12 @@ class LegacySession {
  public:
   explicit LegacySession(BoxContext& ctx) : ctx_(ctx) {}
 
-  // Runs one typed command whose echo has gone out. True when it was "reboot".
-  bool Execute(const std::string& line);
+  // Runs one typed command whose echo has gone out (a reboot excepted).
+  void Execute(const std::string& line);
+  // "reboot" answers nothing but its echo, so the box restarts before the echo of its
+  // carriage return goes out. True when it did.
+  static bool IsReboot(const std::string& line);
+  bool Reboot();
 
  private:
   void ReadInfo();

@@ -130,10 +130,10 @@ void PacketSession::Execute(const BoxPacket& packet, const std::string& text) {
   } else if (name == "burn" && args == 0) {
     Burn(packet);
   } else if (name == "reboot" && args == 0) {
-    ReplyStatus(packet, BoxStatus::Ack, 0, "Ack: rebooting, session ends");
     ctx_.flash.EndSession();
     ++ctx_.counters.reboots;
     rebooted_ = true;
+    ReplyStatus(packet, BoxStatus::Ack, 0, "Ack: rebooting, session ends");
   } else if (name == "dump") {
     Dump(packet, words);
   } else if (name == "transfer") {

@@ -27,9 +27,16 @@ void ServeLoop(BoxContext& ctx) {
       if (packets.TakeReboot()) mode = Mode::Console;
       continue;
     }
-    SendRaw(ctx, &byte, 1);  // the console echoes every character
     std::string line;
-    if (!text.Add(byte, line, ctx.log)) continue;
+    const bool complete = text.Add(byte, line, ctx.log);
+    const bool rebooted =
+        complete && mode == Mode::Legacy && LegacySession::IsReboot(line) && legacy.Reboot();
+    SendRaw(ctx, &byte, 1);  // the console echoes every character
+    if (!complete) continue;
+    if (rebooted) {
+      mode = Mode::Console;
+      continue;
+    }
     uint32_t count = 0;
     if (ParseComtest(line, count)) {
       if (AnswerIdentification(ctx, count)) {
@@ -38,7 +45,7 @@ void ServeLoop(BoxContext& ctx) {
         ctx.flash.EndSession();
       }
     } else if (mode == Mode::Legacy) {
-      if (legacy.Execute(line)) mode = Mode::Console;
+      legacy.Execute(line);
     } else if (!line.empty()) {
       ctx.log.Printf("typed line \"%s\" ignored (%s)", Printable(line).c_str(),
                      mode == Mode::Console ? "no session: handshake first"

@@ -91,8 +91,9 @@ bool AnswerIdentification(BoxContext& ctx, uint32_t count) {
   const bool packet = ctx.IsPacketBox();
   if (packet)
     for (uint8_t& b : id) b = static_cast<uint8_t>(~b);
-  SendRaw(ctx, id);
+  // Counted before the answer goes out: whoever reads the answer sees the count.
   ++ctx.counters.handshakes;
+  SendRaw(ctx, id);
   ctx.log.Printf("handshake: answered as a %s box (protocol %u): session begins",
                  packet ? "packet" : "legacy", ctx.options.protocol);
   return true;
