@@ -21,6 +21,7 @@ constexpr uint32_t kDownloadReplyTimeoutMs = 1500;
 // The third failure in a series warns, later ones add a dot; the first success after
 // more than three sets the count back.
 constexpr int kWarnAtFailure = 3;
+constexpr int kSameErrorLimit = 5;
 
 bool Cancelled(CancelQuery cancel) {
   return cancel != nullptr && cancel() == 1;
@@ -164,6 +165,12 @@ int PacketDownload(uint8_t* data, int32_t size, ProgressCallback progress, Cance
   uint32_t packetSize = kMaxDataBytes;
   bool query = false;
   int failures = 0;
+  // A box that answers the same packet with the same error again and again (a stream
+  // it cannot unpack, 34) will not change its mind: after kSameErrorLimit such answers
+  // in a row the download ends with the box's code instead of looping until the user
+  // cancels.
+  uint32_t errorValue = 0;
+  int sameErrors = 0;
   LoaderPacket reply;
 
   while (sent < count) {
@@ -193,10 +200,17 @@ int PacketDownload(uint8_t* data, int32_t size, ProgressCallback progress, Cance
       } else if (HasStatus(reply, LoaderStatus::Done)) {
         Report(progress, 100);
         return err::kSuccess;
-      } else if (HasStatus(reply, LoaderStatus::Error) && IsBoxFatal(StatusValueOf(reply))) {
-        return static_cast<int32_t>(StatusValueOf(reply));
+      } else if (HasStatus(reply, LoaderStatus::Error)) {
+        const uint32_t value = StatusValueOf(reply);
+        if (IsBoxFatal(value)) return static_cast<int32_t>(value);
+        sameErrors = value == errorValue ? sameErrors + 1 : 1;
+        errorValue = value;
+        if (sameErrors >= kSameErrorLimit) {
+          return value != 0 ? static_cast<int32_t>(value) : err::kTargetError;
+        }
       }
     }
+    if (!failed) sameErrors = 0;
     if (failed) {
       query = true;
       CountFailure(failures, "\r\n->Warning:download packet:%u Error! Retry.", number);

@@ -194,6 +194,21 @@ TEST_F(DownloadTest, RepliesThatFailTheCycle) {
   }
 }
 
+TEST_F(DownloadTest, TheSameErrorFiveTimesInARowEndsTheDownload) {
+  // A stream the box cannot unpack is refused at its last packet, and every question
+  // about that packet gets the same answer.
+  onData_ = [this](const WirePacket& p) {
+    if (p.Number() == 2)
+      box_.Status(LoaderStatus::Error, err::kCompressData);
+    else
+      box_.Status(LoaderStatus::Ack, p.Number());
+  };
+  onRequest_ = [this](uint32_t) { box_.Status(LoaderStatus::Error, err::kCompressData); };
+  Bytes data = Random(2000, 4);
+  EXPECT_EQ(Download(data), err::kCompressData);
+  EXPECT_EQ(Trail(), (std::vector<std::string>{"D1", "D2", "R2", "R2", "R2", "R2"}));
+}
+
 TEST_F(DownloadTest, BoxVerdictsEndTheDownload) {
   struct Case {
     const char* name;
