@@ -100,6 +100,9 @@ Session::~Session() {
 bool Session::Prepare() {
   if (!options_.ini.empty()) SetSettingsFilePath(options_.ini);
   InitContext();
+  // The defaults stand in for a settings file that cannot be read; say why.
+  const std::string settingsError = LastSettingsError();
+  if (!settingsError.empty()) std::fprintf(stderr, "stb-upgrade-cli: %s\n", settingsError.c_str());
   SerialSettings& serial = GetSerialSettings();
   if (options_.port != 0) serial.Port = options_.port;
   if (options_.baud != 0) serial.Baud = options_.baud;

@@ -32,11 +32,11 @@ bool ParseCount(const std::string& name, const std::string& value, uint32_t& out
 
 }  // namespace
 
-bool ParseFault(const std::string& spec, BoxFaults& faults, std::string& error) {
-  const size_t eq = spec.find('=');
-  const std::string name = spec.substr(0, eq);
+bool ParseFault(const std::string& text, BoxFaults& faults, std::string& error) {
+  const size_t eq = text.find('=');
+  const std::string name = text.substr(0, eq);
   const bool hasValue = eq != std::string::npos;
-  const std::string value = hasValue ? spec.substr(eq + 1) : "";
+  const std::string value = hasValue ? text.substr(eq + 1) : "";
   auto needsValue = [&]() {
     if (!hasValue) error = "fault " + name + " needs a value (" + name + "=...)";
     return hasValue;

@@ -36,7 +36,7 @@ struct BoxFaults {
 };
 
 // Parses one "NAME[=VALUE]" fault into faults; false with a message on bad input.
-bool ParseFault(const std::string& spec, BoxFaults& faults, std::string& error);
+bool ParseFault(const std::string& text, BoxFaults& faults, std::string& error);
 // Each fault name with its value syntax and meaning, for --help.
 std::vector<std::pair<std::string, std::string>> FaultDescriptions();
 

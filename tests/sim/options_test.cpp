@@ -13,11 +13,11 @@ namespace {
 TEST(FaultParsing, TakesEveryFaultWithItsValue) {
   BoxFaults f;
   std::string error;
-  for (const char* spec :
+  for (const char* fault :
        {"noise", "corrupt-header-crc=2", "corrupt-header-crc=5", "corrupt-payload-crc=3",
         "drop-reply=1", "error=address:0x10003", "error=burn:9", "no-handshake", "burn-fail",
         "dump-done", "dump-total-zero", "dump-wrong-number=4", "corrupt-random=0.01"})
-    ASSERT_TRUE(ParseFault(spec, f, error)) << spec << ": " << error;
+    ASSERT_TRUE(ParseFault(fault, f, error)) << fault << ": " << error;
   EXPECT_EQ(f.noiseBytes, 8u);
   EXPECT_EQ(f.corruptHeaderCrc, (std::set<uint32_t>{2, 5}));
   EXPECT_EQ(f.corruptPayloadCrc, (std::set<uint32_t>{3}));
@@ -31,15 +31,15 @@ TEST(FaultParsing, TakesEveryFaultWithItsValue) {
 }
 
 TEST(FaultParsing, RefusesBadFaults) {
-  for (const char* spec :
+  for (const char* fault :
        {"", "bogus", "drop-reply", "drop-reply=0", "drop-reply=x", "drop-reply=-1",
         "corrupt-header-crc=99999999999", "error=address", "error=:5", "error=address:x",
         "burn-fail=1", "no-handshake=yes", "dump-wrong-number=1", "corrupt-random=1.5",
         "corrupt-random=", "corrupt-random=abc", "noise=0", "noise=100000"}) {
     BoxFaults f;
     std::string error;
-    EXPECT_FALSE(ParseFault(spec, f, error)) << spec;
-    EXPECT_FALSE(error.empty()) << spec;
+    EXPECT_FALSE(ParseFault(fault, f, error)) << fault;
+    EXPECT_FALSE(error.empty()) << fault;
   }
 }
 
