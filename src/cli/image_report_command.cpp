@@ -3,7 +3,7 @@
 #include <string>
 
 #include "cli/cli_options.h"
-#include "cli/inspect_output.h"
+#include "cli/image_report_output.h"
 #include "image/image_report.h"
 
 namespace stb::cli {

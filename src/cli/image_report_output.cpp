@@ -1,4 +1,4 @@
-#include "cli/inspect_output.h"
+#include "cli/image_report_output.h"
 
 #include <cinttypes>
 #include <cstdarg>
