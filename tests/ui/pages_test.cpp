@@ -40,7 +40,7 @@ QString WriteFile(const QTemporaryDir& dir, const QString& name, const QByteArra
 }
 
 QString WriteImage(const QTemporaryDir& dir, const QString& name,
-                   const std::vector<test::ChunkSpec>& chunks) {
+                   const std::vector<test::ImageChunk>& chunks) {
   const std::vector<uint8_t> image = test::BuildImage(chunks);
   return WriteFile(
       dir, name, QByteArray(reinterpret_cast<const char*>(image.data()), qsizetype(image.size())));
@@ -175,15 +175,16 @@ class PagesTest : public QObject {
   }
 
   void connectAgainstAMissingPortLogsTheError() {
+    QVERIFY(WaitForWorker(5000));  // a worker of an earlier case would refuse the start
     FakeDialogs dialogs;
     CUpgradeSheet sheet(dialogs);
     sheet.show();
     sheet.Button(kButtonNext)->click();
     QVERIFY(FindControl(sheet.Page(kPageConnect), kIdConnectLog)->isVisible());
-    QTRY_COMPARE(sheet.Button(kButtonNext)->text(), QStringLiteral("Connect"));
     auto* log = FindControlAs<QPlainTextEdit>(sheet.Page(kPageConnect), kIdConnectLog);
-    QCOMPARE(log->toPlainText(),
-             QString::fromUtf8("Öffne Serialport..\nKann nicht zu Serialport verbinden!\n"));
+    QTRY_COMPARE(log->toPlainText(),
+                 QString::fromUtf8("Öffne Serialport..\nKann nicht zu Serialport verbinden!\n"));
+    QTRY_COMPARE(sheet.Button(kButtonNext)->text(), QStringLiteral("Connect"));
     QCOMPARE(FindControlAs<QLabel>(sheet.Page(kPageConnect), kIdConnectStatus)->text(),
              QString::fromUtf8("Öffne Serialport.."));
     QCOMPARE(sheet.ActiveIndex(), kPageConnect);
