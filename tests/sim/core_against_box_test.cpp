@@ -40,6 +40,15 @@ class CoreAgainstBox : public ::testing::Test {
     SetProtocolVersion(v);
   }
 
+  // A box of this protocol, synchronised, the dispatcher set to its version.
+  void ConnectAndSynchronise(uint32_t protocol) {
+    BoxOptions options;
+    options.protocol = protocol;
+    Connect(options);
+    Handshake(protocol >= 0x30 ? 48 : 32);
+    SetProtocolVersion(protocol);
+  }
+
   std::unique_ptr<RunningBox> run_;
 };
 
@@ -76,11 +85,7 @@ TEST_F(CoreAgainstBox, DumpOfTheWholeFlashEqualsTheFlash) {
   // The packet dump and the three legacy dumps: stream, blocks, blocks with header CRCs.
   for (uint32_t protocol : {0x30u, 16u, 32u, 33u}) {
     SCOPED_TRACE(::testing::Message() << "protocol " << protocol);
-    BoxOptions options;
-    options.protocol = protocol;
-    Connect(options);
-    Handshake(protocol >= 0x30 ? 48 : 32);
-    SetProtocolVersion(protocol);
+    ConnectAndSynchronise(protocol);
     std::vector<uint8_t> buffer(0x200000);
     int32_t total = 0;
     ASSERT_EQ(LoaderDump(buffer.data(), total, nullptr, nullptr, 0, 0), 0) << run_->log->All();
@@ -94,11 +99,7 @@ TEST_F(CoreAgainstBox, DumpOfTheWholeFlashEqualsTheFlash) {
 TEST_F(CoreAgainstBox, DumpOfOneChunkWithTheToolsRange) {
   for (uint32_t protocol : {0x30u, 33u}) {
     SCOPED_TRACE(::testing::Message() << "protocol " << protocol);
-    BoxOptions options;
-    options.protocol = protocol;
-    Connect(options);
-    Handshake(protocol >= 0x30 ? 48 : 32);
-    SetProtocolVersion(protocol);
+    ConnectAndSynchronise(protocol);
     uint32_t version = 0;
     TargetChunkTable table{};
     ASSERT_EQ(LoaderReadInfo(version, table), 0);
@@ -118,11 +119,7 @@ TEST_F(CoreAgainstBox, UpgradeThroughTheDispatcherReachesTheFlash) {
   // Packet box (compressed when the tool's encoder works) and legacy box (raw blocks).
   for (uint32_t protocol : {0x30u, 32u}) {
     SCOPED_TRACE(::testing::Message() << "protocol " << protocol);
-    BoxOptions options;
-    options.protocol = protocol;
-    Connect(options);
-    Handshake(protocol >= 0x30 ? 48 : 32);
-    SetProtocolVersion(protocol);
+    ConnectAndSynchronise(protocol);
     // New contents for the three logos, passing over the boot loader with a move.
     std::vector<uint8_t> logos(0x18000, 0xFF);
     const std::vector<uint8_t> flash = BuildDefaultFlash();
