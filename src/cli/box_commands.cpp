@@ -19,7 +19,20 @@ struct BoxRequest {
   std::string allcode;
   std::string allcodeNoBoot;
   std::vector<std::string> chunkArgs;
+  bool force = false;  // send a whole image that fails the image check
 };
+
+// Every file of the request, for the checks that need no box.
+bool FilesOf(const BoxRequest& request, std::vector<FileArgument>& files, std::string& error) {
+  if (!request.allcode.empty()) files.push_back({true, request.allcode});
+  if (!request.allcodeNoBoot.empty()) files.push_back({true, request.allcodeNoBoot});
+  for (const std::string& arg : request.chunkArgs) {
+    std::string sel, path;
+    if (!SplitChunkArgument(arg, sel, path, error)) return false;
+    files.push_back({false, path});
+  }
+  return true;
+}
 
 void PrintOutcome(const GlobalOptions& options, const WorkerOutcome& outcome) {
   if (!options.json) return;
@@ -50,6 +63,15 @@ int RunBox(const GlobalOptions& options, const BoxRequest& request, bool operate
   if (operate && wholeRows == 0 && request.chunkArgs.empty()) {
     return Refuse(options, kMsgPleaseSelect);
   }
+  // A file that cannot be used is refused before the port is opened.
+  if (operate) {
+    std::vector<FileArgument> files;
+    std::string error;
+    if (!FilesOf(request, files, error) ||
+        !CheckFilesUpFront(files, request.mode, request.force, error)) {
+      return Refuse(options, error);
+    }
+  }
 
   WorkerOutcome outcome = session.Connect();
   if (outcome.failed) {
@@ -74,7 +96,7 @@ int RunBox(const GlobalOptions& options, const BoxRequest& request, bool operate
     choices.push_back(choice);
   }
   std::string error;
-  if (!ApplyChoices(choices, request.mode, error)) return Refuse(options, error);
+  if (!ApplyChoices(choices, request.mode, request.force, error)) return Refuse(options, error);
 
   outcome = session.Operate();
   if (!outcome.failed) {
@@ -109,6 +131,9 @@ void AddBoxCommands(CLI::App& app, GlobalOptions& options, int& exitCode) {
   upgrade->add_option("--chunk", upgradeRequest->chunkArgs,
                       "SEL=FILE: chunk index or name, and the file to send (repeatable); a "
                       "firmware image gives its matching chunk, any other file is raw data");
+  upgrade->add_flag("--force", upgradeRequest->force,
+                    "send a whole image (--allcode, --allcode-no-boot) even when it fails the "
+                    "image check of 'inspect'");
   upgrade->callback([&, upgradeRequest] { exitCode = RunBox(options, *upgradeRequest, true); });
 }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "cli/cli_options.h"
+#include "image/image_verdict.h"
 
 namespace stb::cli {
 
@@ -99,12 +100,7 @@ std::string Format(const char* format, ...) {
 }  // namespace
 
 std::string InspectVerdict(const ImageReport& report) {
-  if (report.fault == ImageFault::kNone) return {};
-  if (report.fault == ImageFault::kCannotOpen) {
-    return std::string(ImageFaultText(report.fault)) + ": " + std::strerror(report.openError);
-  }
-  return Format("chunk %" PRIu32 " at offset %" PRIu64 ": %s", report.faultIndex,
-                report.faultOffset, ImageFaultText(report.fault));
+  return ImageVerdictText(report);
 }
 
 int InspectExitCode(const ImageReport& report) {

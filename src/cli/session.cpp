@@ -1,5 +1,6 @@
 #include "cli/session.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -7,6 +8,7 @@
 
 #include "context/connect.h"
 #include "context/error_table.h"
+#include "context/notifications.h"
 #include "context/settings.h"
 #include "context/upgrade_context.h"
 #include "image/chunk_table.h"
@@ -34,6 +36,9 @@ int ParityCode(const std::string& name) {
 // The error code whose table text (with its line break) is text, or -1.
 int32_t CodeOfErrorText(const std::string& text) {
   for (const ErrorRecord& record : ErrorTable) {
+    if (text == std::string(record.text) + "\r\n") return record.code;
+  }
+  for (const ErrorRecord& record : ToolErrorTable) {
     if (text == std::string(record.text) + "\r\n") return record.code;
   }
   return -1;
@@ -67,12 +72,12 @@ uint64_t BytesForStatus(const std::string& status) {
   if (status == "Downloade Allcode " && context != nullptr) {
     const bool noBoot = !context->Selections[0].FileName.empty();
     const std::string& file = context->Selections[noBoot ? 0 : 1].FileName;
-    if (std::FILE* f = std::fopen(file.c_str(), "rb")) {
-      std::fseek(f, 0, SEEK_END);
-      const long size = std::ftell(f);
-      std::fclose(f);
+    // stat, not open: opening a FIFO would block.
+    struct stat st {};
+    if (::stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+      const uint64_t size = static_cast<uint64_t>(st.st_size);
       const uint64_t skip = noBoot ? table.chunks[0].nextOffset : 0;
-      return size > 0 && static_cast<uint64_t>(size) > skip ? size - skip : 0;
+      return size > skip ? size - skip : 0;
     }
   }
   return 0;
@@ -83,8 +88,14 @@ void InstallSignalHandlers() {
   struct sigaction action {};
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  // A dropped SSH connection (SIGHUP) and Ctrl-\ (SIGQUIT) stop like Ctrl-C: the
+  // box is told, and a burn is never cut off.
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaction(signal, &action, nullptr);
+  // Output to a closed pipe (stderr into head) is dropped; the operation goes on.
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGPIPE, &ignore, nullptr);
 }
 
 Session::Session(const GlobalOptions& options)
@@ -180,16 +191,15 @@ WorkerOutcome Session::Drain(uint32_t endMessage) {
   while (!ended || WorkerRunning()) {
     if (pendingSignal != 0) {
       pendingSignal = 0;
-      const CUpgradeContext* context = GetContext();
-      if (context != nullptr && context->State.load() == Flashing) {
+      if (WorkerRunning()) {
         EnsureLineStart();
-        std::fprintf(stderr,
-                     "stb-upgrade-cli: the box is burning its flash; it must not be "
-                     "interrupted. The burn goes on to its end.\n");
-      } else if (WorkerRunning()) {
-        CancelRequested() = 1;
-        EnsureLineStart();
-        std::fprintf(stderr, "stb-upgrade-cli: cancelling...\n");
+        if (RequestCancel()) {
+          std::fprintf(stderr, "stb-upgrade-cli: %s\n", kCancellingText);
+        } else {
+          std::fprintf(stderr,
+                       "stb-upgrade-cli: the box is burning its flash; it must not be "
+                       "interrupted. The burn goes on to its end.\n");
+        }
       }
     }
     Notification n;

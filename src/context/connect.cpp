@@ -140,6 +140,32 @@ int ConnectWorker() {
   return 1;
 }
 
+bool RequestCancel() {
+  WorkerSlot& slot = Slot();
+  std::lock_guard<std::mutex> lock(slot.mutex);
+  const CUpgradeContext* context = GetContext();
+  if (context != nullptr && context->State.load() == Flashing) return false;
+  CancelRequested() = 1;
+  return true;
+}
+
+bool EnterFlashing() {
+  WorkerSlot& slot = Slot();
+  std::lock_guard<std::mutex> lock(slot.mutex);
+  if (CancelRequested() != 0) return false;
+  GetContext()->State = Flashing;
+  return true;
+}
+
+namespace {
+bool Burning() {
+  WorkerSlot& slot = Slot();
+  std::lock_guard<std::mutex> lock(slot.mutex);
+  const CUpgradeContext* context = GetContext();
+  return context != nullptr && context->State.load() == Flashing;
+}
+}  // namespace
+
 void CloseContext() {
   WorkerSlot& slot = Slot();
   bool running = false;
@@ -148,10 +174,15 @@ void CloseContext() {
     running = slot.running;
   }
   if (running) {
-    CancelRequested() = 1;
-    if (!WaitForWorker(10000)) {
+    // Refused when the box already burns; taken, it keeps the worker from burning.
+    RequestCancel();
+    bool ended = WaitForWorker(10000);
+    // A box that burns is never given up: the burn and the reboot must go out.
+    while (!ended && Burning()) ended = WaitForWorker(1000);
+    if (!ended && !WaitForWorker(500)) {
       // A worker deaf to the cancel (a long wait for the box) is left to the
-      // process's exit; what it can still touch is not destroyed.
+      // process's exit; what it can still touch is not destroyed. The cancel it has
+      // taken keeps it from burning.
       std::lock_guard<std::mutex> lock(slot.mutex);
       slot.abandoned = true;
       slot.thread.detach();

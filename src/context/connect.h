@@ -21,8 +21,17 @@ bool WorkerRunning();
 // Waits up to timeoutMs for the running worker to end; true when none is left.
 bool WaitForWorker(uint32_t timeoutMs);
 
+// Asks the running worker to stop. Refused (false, nothing changed) once the box
+// burns: from then on the burn, the reboot and the result go on.
+bool RequestCancel();
+// The upgrade's step into the burn: sets State to Flashing unless a cancel has been
+// taken, in which case nothing may be burned (false). One step against
+// RequestCancel, so a cancel the tool accepted always means nothing was burned.
+bool EnterFlashing();
+
 // The close path: cancels and waits up to 10 s for a running worker (one that does
-// not end is left to the process's exit), saves the settings, destroys the context.
+// not end is left to the process's exit, unless the box burns: then it waits until
+// burn and reboot are done), saves the settings, destroys the context.
 void CloseContext();
 
 }  // namespace stb

@@ -55,15 +55,26 @@ const ErrorRecord ErrorTable[kErrorTableSize] = {
     {40, "Send Packet Error!Please Check serial port device"},
 };
 
+const ErrorRecord ToolErrorTable[kToolErrorTableSize] = {
+    {err::kDumpEmpty, "The box sent no data. Nothing was written."},
+    {err::kChunkRange, "The chunk has no valid flash range. Nothing was written."},
+    {err::kNotRegularFile, "The file is not a regular file."},
+};
+
+const char* ErrorTextOf(int32_t code) {
+  for (const ErrorRecord& record : ErrorTable)
+    if (record.code == code) return record.text;
+  for (const ErrorRecord& record : ToolErrorTable)
+    if (record.code == code) return record.text;
+  return nullptr;
+}
+
 int LookupErrorText(int32_t code, char* out) {
-  for (const ErrorRecord& record : ErrorTable) {
-    if (record.code == code) {
-      // Every text is far below 254 characters, so the line break always fits.
-      std::snprintf(out, 256, "%s\r\n", record.text);
-      return 1;
-    }
-  }
-  return 0;
+  const char* text = ErrorTextOf(code);
+  if (text == nullptr) return 0;
+  // Every text is far below 254 characters, so the line break always fits.
+  std::snprintf(out, 256, "%s\r\n", text);
+  return 1;
 }
 
 }  // namespace stb

@@ -47,6 +47,12 @@ inline constexpr int32_t kEncoderNotStarted = 41;  // has no text: never reaches
 inline constexpr int32_t kBoxFirst = 0x10000;      // box's own codes start here
 inline constexpr int32_t kBoxCodeNotFound = 0x10003;
 inline constexpr int32_t kBoxNotDumpAll = 0x10006;
+// The tool's own codes, beyond both ranges of the table above; their texts are in
+// ToolErrorTable.
+inline constexpr int32_t kToolFirst = 0x20000;
+inline constexpr int32_t kDumpEmpty = 0x20001;
+inline constexpr int32_t kChunkRange = 0x20002;
+inline constexpr int32_t kNotRegularFile = 0x20003;
 }  // namespace err
 
 struct ErrorRecord {
@@ -56,6 +62,12 @@ struct ErrorRecord {
 
 inline constexpr std::size_t kErrorTableSize = 48;
 extern const ErrorRecord ErrorTable[kErrorTableSize];
+
+inline constexpr std::size_t kToolErrorTableSize = 3;
+extern const ErrorRecord ToolErrorTable[kToolErrorTableSize];
+
+// The text of a code of either table, or null.
+const char* ErrorTextOf(int32_t code);
 
 // Writes the code's text followed by "\r\n" into out (room for 256 characters) and
 // returns 1; returns 0 and leaves out unchanged for a code without a text.

@@ -60,6 +60,9 @@ void ReportError(int32_t code);
 void ReportProgress(int percent);
 // The cancel query handed to the protocol layer: 1 once the user asked to stop.
 int IsCancelRequested();
+
+// Shown by both front ends as soon as a cancel has been taken.
+inline constexpr char kCancellingText[] = "Cancelling...";
 // The log sink registered by InitContext: drops lines below WarningLevel, formats
 // the %s and %u conversions and posts the result as a log text.
 void FormatLog(uint32_t level, const char* format, ...) __attribute__((format(printf, 2, 3)));

@@ -5,13 +5,16 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <new>
 #include <vector>
 
 #include "context/error_table.h"
+#include "context/notifications.h"
 #include "image/external_encoder.h"
+#include "image/lzma_check.h"
 #include "image/lzma_encoder.h"
 
 namespace stb {
@@ -95,13 +98,28 @@ int PrepareCompressedTransfer(uint8_t* data, int32_t size, int32_t& sizeOut) {
   const size_t plain = static_cast<size_t>(size);
   try {
     std::vector<uint8_t> packed;
+    // An external encoder can take seconds: say what the tool is doing meanwhile.
+    PostWorkerText("Compressing...", true);
     const int rc = ExternalEncoderPath().empty() ? EncodeLzmaAlone(data, plain, packed)
                                                  : CompressExternally(data, plain, packed);
-    if (rc != err::kSuccess) return rc;
     // The buffer holds exactly size bytes, and a form that is not shorter gains nothing.
-    if (packed.empty() || packed.size() >= plain) return kNoGain;
+    int result = rc;
+    if (result == err::kSuccess && (packed.empty() || packed.size() >= plain)) result = kNoGain;
+    // The box burns what it unpacks: an encoder that wrote anything but these data
+    // must never reach it.
+    if (result == err::kSuccess && !LzmaAloneDecodesTo(packed.data(), packed.size(), data, plain)) {
+      PostWorkerText("The compressed data do not match. Sending uncompressed.\r\n", false);
+      result = kNoGain;
+    }
+    if (result != err::kSuccess) {
+      PostWorkerText("Sending uncompressed.", true);
+      return result;
+    }
     std::memcpy(data, packed.data(), packed.size());
     sizeOut = static_cast<int32_t>(packed.size());
+    char status[96];
+    std::snprintf(status, sizeof status, "Compressed %zu to %zu bytes.", plain, packed.size());
+    PostWorkerText(status, true);
     return err::kSuccess;
   } catch (const std::bad_alloc&) {
     return err::kMalloc;

@@ -26,7 +26,7 @@ struct ImageReport {
   bool readable = false;                 // false: the file could not be opened or read
   bool valid = false;                    // what ValidateImage says
   ImageFault fault = ImageFault::kNone;  // the first rule that failed
-  int openError = 0;                     // errno when the file could not be opened
+  int openError = 0;                     // errno or err::kNotRegularFile: not opened
   uint32_t faultIndex = 0;
   uint64_t faultOffset = 0;
   // Every chunk that passed, then the chunk that failed when its header was read

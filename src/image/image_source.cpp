@@ -1,11 +1,11 @@
 #include "image/image_source.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+
+#include "image/input_file.h"
 
 namespace stb {
 
@@ -21,23 +21,13 @@ FileImageSource::~FileImageSource() {
 }
 
 int FileImageSource::Open(const std::string& path) {
-  if (path.empty()) return ENOENT;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno;
-  struct stat st;
-  int failure = 0;
-  if (::fstat(fd, &st) != 0) {
-    failure = errno;
-  } else if (!S_ISREG(st.st_mode)) {
-    failure = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-  }
-  if (failure != 0) {
-    ::close(fd);
-    return failure;
-  }
+  uint64_t size = 0;
+  int why = 0;
+  const int fd = OpenInputFile(path, size, why);
+  if (fd < 0) return why;
   if (fd_ >= 0) ::close(fd_);
   fd_ = fd;
-  size_ = static_cast<uint64_t>(st.st_size);
+  size_ = size;
   return 0;
 }
 

@@ -26,7 +26,8 @@ class MemoryImageSource final : public ImageSource {
   size_t size_;
 };
 
-// A regular file opened read-only; anything else (a directory, a pipe) is refused.
+// A regular file opened read-only; anything else (a directory, a pipe) is refused
+// without blocking (OpenInputFile).
 class FileImageSource final : public ImageSource {
  public:
   FileImageSource() = default;
@@ -34,7 +35,7 @@ class FileImageSource final : public ImageSource {
   FileImageSource(const FileImageSource&) = delete;
   FileImageSource& operator=(const FileImageSource&) = delete;
 
-  // 0 on success, else the errno of the failure.
+  // 0 on success, else the errno of the failure or err::kNotRegularFile.
   int Open(const std::string& path);
   uint64_t Size() const override { return size_; }
   int64_t ReadAt(uint64_t offset, uint8_t* out, size_t n) override;

@@ -38,8 +38,10 @@ int DumpChunk(uint32_t slot, const std::string& fileName) {
   if (slot >= table.chunkCount || slot >= kMaxTableChunks) return err::kGeneric;
   const std::string status = "Dumpe Code: " + ChunkText(table.chunks[slot].name) + " ";
   PostWorkerText(status.c_str(), true);
+  // A range the table refuses, or an empty one, must never reach the box: length 0
+  // asks it for the whole flash.
   uint32_t start = 0, size = 0;
-  ChunkFlashRange(table, slot, start, size);
+  if (!ChunkFlashRange(table, slot, start, size) || size == 0) return err::kChunkRange;
   return DumpToFile(fileName, start, size);
 }
 
@@ -49,10 +51,13 @@ int DumpToFile(const std::string& fileName, uint32_t start, uint32_t length) {
   int32_t received = 0;
   const int result =
       LoaderDump(buffer.get(), received, &ReportProgress, &IsCancelRequested, start, length);
-  // Nothing delivered without an error: no file is created.
-  if (result != 0 || received <= 0) return result;
+  if (result != 0) return result;
+  // No range of a flash is empty: a box that delivered nothing has failed.
+  if (received <= 0) return err::kDumpEmpty;
   // The dump commands refuse totals beyond the buffer; never trust that blindly.
   if (static_cast<uint32_t>(received) > kDumpBufferSize) return err::kDumpLength;
+  // A file of another length than the range asked for does not hold that range.
+  if (length != 0 && static_cast<uint32_t>(received) != length) return err::kDumpLength;
   return WriteFileAtomically(fileName, buffer.get(), static_cast<size_t>(received));
 }
 

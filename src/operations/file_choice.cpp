@@ -1,14 +1,17 @@
 #include "operations/file_choice.h"
 
-#include <sys/stat.h>
+#include <unistd.h>
 
-#include <cerrno>
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
 
 #include "context/upgrade_context.h"
 #include "image/chunk_table.h"
 #include "image/image_file.h"
+#include "image/image_report.h"
+#include "image/image_verdict.h"
+#include "image/input_file.h"
+#include "operations/file_output.h"
 
 namespace stb {
 
@@ -17,6 +20,18 @@ std::string SpanMessage(const char* prefix, uint32_t span) {
   char buffer[160];
   std::snprintf(buffer, sizeof buffer, "%s0x%08X", prefix, span);
   return buffer;
+}
+
+// Two chunks dumped into one file would leave only the last of them. An "Allcode"
+// choice clears every other one, so only chunk rows can meet.
+bool ChosenForAnotherChunk(const CUpgradeContext& context, const TargetChunkTable& table, int key,
+                           const std::string& path) {
+  const int count = static_cast<int>(std::min<uint32_t>(table.chunkCount, kMaxSelectableChunks));
+  for (int other = 0; other < count; ++other) {
+    const std::string& taken = context.Selections[other + 2].FileName;
+    if (other != key && !taken.empty() && SameOutputFile(taken, path)) return true;
+  }
+  return false;
 }
 }  // namespace
 
@@ -65,7 +80,40 @@ std::string RawFileTooLargeMessage(uint32_t span) {
   return SpanMessage("Select File large than Slave chunk size \n Code Größe: ", span);
 }
 
-FileChoiceResult ChooseFileForKey(int key, const std::string& path, int32_t mode) {
+std::string InvalidImageMessage(const std::string& reason) {
+  return "The image is not valid: " + reason + ".";
+}
+
+FileChoiceResult CheckFileToSend(const std::string& path, bool wholeImage, bool sendInvalidImage,
+                                 int64_t& size) {
+  FileChoiceResult result;
+  uint64_t fileSize = 0;
+  int why = 0;
+  const int fd = OpenInputFile(path, fileSize, why);
+  if (fd < 0) {
+    result.verdict = FileVerdict::RefusedError;
+    result.message = path + ": " + InputErrorText(why);
+    return result;
+  }
+  ::close(fd);
+  size = static_cast<int64_t>(fileSize);
+  if (size <= 0) return result;  // an empty file is refused without a word
+  if (wholeImage && !sendInvalidImage) {
+    // The box takes a whole image as it stands; one that fails the check would
+    // leave it unable to start.
+    const ImageReport report = InspectImage(path);
+    if (!report.valid) {
+      result.verdict = FileVerdict::InvalidImage;
+      result.message = InvalidImageMessage(ImageVerdictText(report));
+      return result;
+    }
+  }
+  result.verdict = FileVerdict::Accepted;
+  return result;
+}
+
+FileChoiceResult ChooseFileForKey(int key, const std::string& path, int32_t mode,
+                                  bool sendInvalidImage) {
   FileChoiceResult result;
   CUpgradeContext* context = GetContext();
   const TargetChunkTable& table = GetTargetChunkTable();
@@ -78,27 +126,21 @@ FileChoiceResult ChooseFileForKey(int key, const std::string& path, int32_t mode
   }
   ChunkSelection& entry = context->Selections[key + 2];
   if (mode != 0) {
+    if (chunkRow && ChosenForAnotherChunk(*context, table, key, path)) {
+      result.verdict = FileVerdict::RefusedWarning;
+      result.message = kMsgFileChosenTwice;
+      return result;
+    }
     entry.FileName = path;
     result.verdict = FileVerdict::Accepted;
     return result;
   }
 
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  struct stat st {};
-  if (file == nullptr || ::fstat(fileno(file), &st) != 0 || !S_ISREG(st.st_mode)) {
-    const int why = file == nullptr ? errno : (S_ISREG(st.st_mode) ? errno : EISDIR);
-    if (file != nullptr) std::fclose(file);
-    result.verdict = FileVerdict::RefusedError;
-    result.message = path + ": " + std::strerror(why);
-    return result;
-  }
-  std::fclose(file);
-  const int64_t size = static_cast<int64_t>(st.st_size);
-  if (size <= 0) return result;  // an empty file is refused without a word
-
+  int64_t size = 0;
+  result = CheckFileToSend(path, !chunkRow, sendInvalidImage, size);
+  if (result.verdict != FileVerdict::Accepted) return result;
   if (!chunkRow) {
     entry.FileName = path;
-    result.verdict = FileVerdict::Accepted;
     return result;
   }
 

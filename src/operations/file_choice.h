@@ -37,6 +37,8 @@ enum class FileVerdict {
   RefusedSilent,   // e.g. an empty file
   RefusedWarning,  // message holds the page's text
   RefusedError,    // the file cannot be read; message names the file and the cause
+  InvalidImage,    // an "Allcode" file that is no valid image; message holds the reason.
+                   // Stored only when asked again with sendInvalidImage.
 };
 struct FileChoiceResult {
   FileVerdict verdict = FileVerdict::RefusedSilent;
@@ -46,12 +48,28 @@ struct FileChoiceResult {
 // Examines path for the row with key in the given mode (0 upgrade, else dump) and,
 // when it fits, stores it in the context's Selections entry key + 2. A refused
 // file leaves the entry as it was. Keys beyond the context's 14 chunks are refused.
-FileChoiceResult ChooseFileForKey(int key, const std::string& path, int32_t mode);
+// Only regular files are read, and never with a blocking open. An "Allcode" file
+// must pass the image check unless sendInvalidImage is set: a broken whole image
+// leaves a box that no longer starts. In dump mode a chunk's file must not be the
+// file of another chunk.
+FileChoiceResult ChooseFileForKey(int key, const std::string& path, int32_t mode,
+                                  bool sendInvalidImage = false);
+
+// The checks of a file to send that need no box: a regular file that can be read
+// (else RefusedError), with bytes in it (else RefusedSilent), and for a whole image
+// ("Allcode" rows) one that passes the image check (else InvalidImage) unless
+// sendInvalidImage is set. Accepted with the file's size in size.
+FileChoiceResult CheckFileToSend(const std::string& path, bool wholeImage, bool sendInvalidImage,
+                                 int64_t& size);
 
 // The page's message texts.
 inline constexpr const char* kMsgNoChunk = "could not find corresponding chunk.";
 inline constexpr const char* kMsgPleaseSelect = "Please select file first!";
+inline constexpr const char* kMsgFileChosenTwice = "The file is already chosen for another chunk.";
+inline constexpr const char* kMsgSendAnyway = "Send it anyway?";
 std::string ImageChunkTooLargeMessage(uint32_t span);
+// "The image is not valid: " and the reason as `inspect` names it.
+std::string InvalidImageMessage(const std::string& reason);
 std::string RawFileTooLargeMessage(uint32_t span);
 
 }  // namespace stb

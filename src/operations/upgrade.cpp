@@ -7,12 +7,14 @@
 #include <memory>
 #include <new>
 
+#include "context/connect.h"
 #include "context/error_table.h"
 #include "context/notifications.h"
 #include "context/upgrade_context.h"
 #include "image/chunk_header.h"
 #include "image/chunk_table.h"
 #include "image/crc32.h"
+#include "image/input_file.h"
 #include "link/clock.h"
 #include "operations/chunk_text.h"
 #include "protocol/dispatcher.h"
@@ -65,10 +67,12 @@ int RunUpgrade() {
   }
   if (result != 0) return result;
 
+  // The last look at the cancel flag: a cancel taken up to here means nothing is
+  // burned and the box is not restarted.
+  if (!EnterFlashing()) return err::kCancelled;
   ReportProgress(0);
   PostWorkerText("FLASHE ! NICHT AUSSCHALTEN !!", true);
   PostWorkerMessage(WM_WORKER_FLASHING, 0, 0);
-  context->State = Flashing;
   result = LoaderBurn(static_cast<int32_t>(BurnSize()), &ReportProgress);
   LoaderReboot();  // also after a failed burn: the box must not stay in its loader
   return result;
@@ -76,7 +80,7 @@ int RunUpgrade() {
 
 int DownloadAllcode(const std::string& fileName, bool withFirstChunk) {
   PostWorkerText("Downloade Allcode ", true);
-  File file(std::fopen(fileName.c_str(), "rb"));
+  File file(OpenInputStream(fileName));
   if (!file) return err::kFileNotOpen;
   const uint32_t skip = withFirstChunk ? 0 : GetTargetChunkTable().chunks[0].nextOffset;
   const int64_t length = FileSize(file.get());
@@ -110,6 +114,8 @@ int DownloadChunks() {
     }
   }
   for (uint32_t i = 0; i < count; ++i) {
+    // The moves do not look at the cancel flag; a cancel ends the upgrade here.
+    if (IsCancelRequested() != 0) return err::kCancelled;
     const TargetChunkInfo& chunk = table.chunks[i];
     int result;
     if (chunk.download != 0) {
@@ -142,7 +148,7 @@ int DownloadChunk(uint32_t slot) {
   if (!buffer) return err::kMalloc;
   std::fill_n(buffer.get(), span, 0xFF);
 
-  File file(std::fopen(choice.FileName.c_str(), "rb"));
+  File file(OpenInputStream(choice.FileName));
   if (!file) return err::kFileNotOpen;
   const int type = ChunkTypeOf(chunk.id);
   const bool freshHeader = choice.IsImageChunk == 0 && type != 1;

@@ -8,6 +8,7 @@
 #include "link/link.h"
 #include "link/port.h"
 #include "protocol/command_exchange.h"
+#include "protocol/no_progress_watchdog.h"
 #include "protocol/packet.h"
 #include "protocol/packet_fields.h"
 
@@ -59,12 +60,20 @@ bool OfThisTransfer(const LoaderPacket& packet) {
 // What one dump cycle came to.
 enum class DumpStep { Next, Failed, End };
 
+// The code a failed cycle leaves: the receive's own code, or 32 for a packet that
+// came but was not the one wanted.
+int32_t CycleCode(int received) {
+  return received != err::kSuccess ? received : err::kPacketUnrecognised;
+}
+
 }  // namespace
 
 // Refused dumps end with 14 ("Error dump len") and write nothing: a total of more
 // than the buffer (or negative), a packet 0 too short to hold the total, a data
 // packet too short to hold its number, and a data packet that would run past the
 // buffer's end. Data beyond the announced total but inside the buffer is kept.
+// Failed cycles are repeated, but a box that hands over neither the total nor a data
+// packet for 30 s ends the dump with the code of the last failed cycle.
 int PacketDump(uint8_t* buffer, int32_t& totalOut, ProgressCallback progress, CancelQuery cancel,
                uint32_t rangeOffset, uint32_t rangeLength) {
   char command[256];
@@ -78,6 +87,7 @@ int PacketDump(uint8_t* buffer, int32_t& totalOut, ProgressCallback progress, Ca
   uint32_t wanted = 0;
   int failures = 0;
   LoaderPacket packet;
+  NoProgressWatchdog watchdog;
 
   while (received < expected) {
     if (Cancelled(cancel)) return AbortTransfer();
@@ -86,7 +96,8 @@ int PacketDump(uint8_t* buffer, int32_t& totalOut, ProgressCallback progress, Ca
 
     int32_t result = err::kSuccess;
     DumpStep step = DumpStep::Failed;
-    if (ReceivePacket(packet, kDumpReplyTimeoutMs) != err::kSuccess || !OfThisTransfer(packet)) {
+    const int reply = ReceivePacket(packet, kDumpReplyTimeoutMs);
+    if (reply != err::kSuccess || !OfThisTransfer(packet)) {
       step = DumpStep::Failed;
     } else if (IsStatusReply(packet)) {
       if (HasStatus(packet, LoaderStatus::Error)) {
@@ -134,8 +145,11 @@ int PacketDump(uint8_t* buffer, int32_t& totalOut, ProgressCallback progress, Ca
     }
 
     if (step == DumpStep::End) return result;
-    if (step == DumpStep::Failed) {
+    if (step == DumpStep::Next) {
+      watchdog.Restart();
+    } else {
       CountFailure(failures, "\r\n->Warning:dump packet:%u Error! Retry.", wanted);
+      if (watchdog.Expired()) return CycleCode(reply);
     }
   }
   return err::kSuccess;
@@ -172,8 +186,12 @@ int PacketDownload(uint8_t* data, int32_t size, ProgressCallback progress, Cance
   uint32_t errorValue = 0;
   int sameErrors = 0;
   LoaderPacket reply;
+  // A box that acknowledges no packet for 30 s (silent, garbled, busy, or holding on
+  // to an earlier packet) ends the download with what it last answered.
+  NoProgressWatchdog watchdog;
 
   while (sent < count) {
+    const uint32_t sentBefore = sent;
     if (Cancelled(cancel)) return AbortTransfer();
     if (failures > 0) PortPurgeOutput();
     if (sent + kMaxDataBytes > count) packetSize = count - sent;
@@ -185,8 +203,9 @@ int PacketDownload(uint8_t* data, int32_t size, ProgressCallback progress, Cance
     if (sendResult != err::kSuccess) return err::kSendPacket;
 
     bool failed = true;
-    if (ReceivePacket(reply, kDownloadReplyTimeoutMs) == err::kSuccess && IsStatusReply(reply) &&
-        OfThisTransfer(reply)) {
+    const int received = ReceivePacket(reply, kDownloadReplyTimeoutMs);
+    int32_t code = CycleCode(received);
+    if (received == err::kSuccess && IsStatusReply(reply) && OfThisTransfer(reply)) {
       if (HasStatus(reply, LoaderStatus::Ack)) {
         query = false;
         failed = false;
@@ -194,6 +213,7 @@ int PacketDownload(uint8_t* data, int32_t size, ProgressCallback progress, Cance
         if (StatusValueOf(reply) == number) {
           sent += packetSize;
           ++number;
+          watchdog.Restart();
           Report(progress, static_cast<int>(static_cast<uint64_t>(sent) * 100 / count));
         }
         CountSuccess(failures);
@@ -203,11 +223,10 @@ int PacketDownload(uint8_t* data, int32_t size, ProgressCallback progress, Cance
       } else if (HasStatus(reply, LoaderStatus::Error)) {
         const uint32_t value = StatusValueOf(reply);
         if (IsBoxFatal(value)) return static_cast<int32_t>(value);
+        code = ErrorResultOf(value);
         sameErrors = value == errorValue ? sameErrors + 1 : 1;
         errorValue = value;
-        if (sameErrors >= kSameErrorLimit) {
-          return value != 0 ? static_cast<int32_t>(value) : err::kTargetError;
-        }
+        if (sameErrors >= kSameErrorLimit) return code;
       }
     }
     if (!failed) sameErrors = 0;
@@ -215,6 +234,8 @@ int PacketDownload(uint8_t* data, int32_t size, ProgressCallback progress, Cance
       query = true;
       CountFailure(failures, "\r\n->Warning:download packet:%u Error! Retry.", number);
     }
+    // An ack of another number is no failure, but no progress either: 32 then.
+    if (sent == sentBefore && watchdog.Expired()) return code;
   }
   return err::kSuccess;
 }

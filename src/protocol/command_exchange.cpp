@@ -14,11 +14,6 @@ namespace stb {
 namespace {
 
 constexpr int kAttempts = 5;
-constexpr uint32_t kBurnCommandTimeoutMs = 2000;
-constexpr uint32_t kBurnWaitTimeoutMs = 10000;
-// The burn wait gives up after this many waits in a row that brought nothing of the
-// burn (see PacketBurn).
-constexpr int kMaxFailedBurnWaits = 5;
 
 // The line of a failed attempt: the reason on the first attempt, a dot on the rest.
 void LogFailedAttempt(int attempt, int32_t code, const char* text) {
@@ -38,48 +33,25 @@ void LogRecovered() {
   STB_LOG(0, "%s", "OK");
 }
 
-// Counts the 1024-byte units the box has burnt: bytes 5 to 8 of a 'B' packet, read
-// as a decimal number with optional leading blanks and sign, and only as far as the
-// packet reaches (behind it lie the CRC bytes).
-int32_t BurntUnits(const LoaderPacket& packet) {
-  const uint32_t end = packet.length < 9 ? packet.length : 9;
-  uint32_t i = 5;
-  while (i < end &&
-         (packet.payload[i] == ' ' || (packet.payload[i] >= '\t' && packet.payload[i] <= '\r')))
-    ++i;
-  bool negative = false;
-  if (i < end && (packet.payload[i] == '+' || packet.payload[i] == '-')) {
-    negative = packet.payload[i] == '-';
-    ++i;
-  }
-  int32_t number = 0;
-  for (; i < end && packet.payload[i] >= '0' && packet.payload[i] <= '9'; ++i)
-    number = number * 10 + (packet.payload[i] - '0');
-  return negative ? -number : number;
-}
-
-// Percent of the burn; an upgrade that downloaded nothing has no measure, so it
-// reports 0 rather than dividing by zero.
-int BurnPercent(int32_t units, int32_t totalBytes) {
-  if (totalBytes <= 0) return 0;
-  const int32_t percent = units * 102400 / totalBytes;  // |units| <= 9999: no overflow
-  return percent < 0 ? 0 : percent > 100 ? 100 : percent;
-}
-
-void Report(ProgressCallback progress, int percent) {
-  if (progress != nullptr) progress(percent);
-}
-
-}  // namespace
-
-int ExecuteCommand(const char* text, uint32_t timeoutMs, uint8_t* statusOut) {
+// The frame of ExecuteCommand. On a repeat (attempt 1 on), a packet of the exchange
+// that takeOnRepeat accepts ends it with success and is left in answer: the box may
+// already be at the work the command started, and the work's packets then come
+// before (or instead of) the reply to the repeat.
+int RunStatusCommand(const char* text, uint32_t timeoutMs, uint8_t* statusOut,
+                     RepeatAnswer takeOnRepeat, LoaderPacket& reply, bool& answered) {
+  answered = false;
   PortPurge();
-  LoaderPacket reply;
   bool failedBefore = false;
   int32_t code = err::kSuccess;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     code = SendCommandPacket(text, attempt != 0);
     if (code == err::kSuccess) code = ReceivePacket(reply, timeoutMs);
+    if (code == err::kSuccess && attempt != 0 && takeOnRepeat != nullptr &&
+        reply.sequence == PacketSequence() && takeOnRepeat(reply)) {
+      LogRecovered();
+      answered = true;
+      return err::kSuccess;
+    }
     if (code == err::kSuccess) {
       if (!IsType(reply, PacketType::Status) || reply.sequence != PacketSequence() ||
           reply.length != 5) {
@@ -100,6 +72,19 @@ int ExecuteCommand(const char* text, uint32_t timeoutMs, uint8_t* statusOut) {
     failedBefore = true;
   }
   return code;
+}
+
+}  // namespace
+
+int ExecuteCommand(const char* text, uint32_t timeoutMs, uint8_t* statusOut) {
+  LoaderPacket reply;
+  bool answered = false;
+  return RunStatusCommand(text, timeoutMs, statusOut, nullptr, reply, answered);
+}
+
+int ExecuteCommandOrAnswer(const char* text, uint32_t timeoutMs, RepeatAnswer takeOnRepeat,
+                           LoaderPacket& answer, bool& answered) {
+  return RunStatusCommand(text, timeoutMs, nullptr, takeOnRepeat, answer, answered);
 }
 
 int ExecuteDataCommand(const char* text, uint32_t timeoutMs, uint8_t* statusOut,
@@ -178,54 +163,6 @@ int PacketMove(uint32_t first, uint32_t second) {
 
 int PacketReboot() {
   return ExecuteCommand("reboot\r", 1000, nullptr);
-}
-
-// Once the box burns there is no cancel. The wait is bounded by a count of failed
-// waits: a wait fails when it brings no packet of the burn (silence, a framing
-// error, another sequence) or one that says nothing about it (a status other than
-// Working, Done or Error, a data packet without a known marker). A Working status or
-// a 'B' progress report shows the box is alive and sets the count back; the fifth
-// failed wait in a row ends the burn with 12, after at most 5 x 10 s of silence.
-int PacketBurn(int32_t totalBytes, ProgressCallback progress) {
-  const int code = ExecuteCommand("burn\r", kBurnCommandTimeoutMs, nullptr);
-  if (code != err::kSuccess) return code;
-
-  LoaderPacket packet;
-  int failedWaits = 0;
-  while (failedWaits < kMaxFailedBurnWaits) {
-    if (ReceivePacket(packet, kBurnWaitTimeoutMs) != err::kSuccess ||
-        packet.sequence != PacketSequence()) {
-      ++failedWaits;
-      continue;
-    }
-    if (IsStatusReply(packet)) {
-      if (HasStatus(packet, LoaderStatus::Done)) {
-        Report(progress, 100);
-        return err::kSuccess;
-      }
-      if (HasStatus(packet, LoaderStatus::Error)) return ErrorResultOf(StatusValueOf(packet));
-      if (HasStatus(packet, LoaderStatus::Working)) {
-        failedWaits = 0;
-        continue;
-      }
-    } else if (IsType(packet, PacketType::Data) && packet.length >= 5) {
-      switch (packet.payload[4]) {
-        case 'B':
-          Report(progress, BurnPercent(BurntUnits(packet), totalBytes));
-          failedWaits = 0;
-          continue;
-        case 'F':
-          Report(progress, 100);
-          return err::kSuccess;
-        case 'E':
-          return err::kBurnFailed;
-        default:
-          break;
-      }
-    }
-    ++failedWaits;
-  }
-  return err::kOverrunRetry;
 }
 
 }  // namespace stb

@@ -4,6 +4,7 @@
 #include "context/error_table.h"
 #include "protocol/legacy.h"
 #include "protocol/legacy_common.h"
+#include "protocol/no_progress_watchdog.h"
 
 namespace stb {
 
@@ -30,10 +31,14 @@ int BurnPercent(int32_t burntKiB, int32_t totalBytes) {
 
 }  // namespace
 
+// Bytes other than the record letters are line noise between records and passed
+// over; but a box that sends only noise for 30 s, without a record, is given up (8),
+// as one that stays silent for 30 s.
 int LegacyBurn(int32_t totalBytes, ProgressCallback progress) {
   if (int rc = legacy::StartCommand("burn\r"); rc != 0) return rc;
   if (int rc = legacy::ReadAcceptance(1000); rc != 0) return rc;
 
+  NoProgressWatchdog watchdog;
   for (;;) {
     uint8_t letter = 0;
     // Erasing a sector can keep the box quiet for a long while.
@@ -42,6 +47,7 @@ int LegacyBurn(int32_t totalBytes, ProgressCallback progress) {
       uint8_t record[6];
       if (int rc = legacy::ReadWithin(record, 6, 1000); rc != 0) return rc;
       legacy::Report(progress, BurnPercent(LeadingNumber(record, 4), totalBytes));
+      watchdog.Restart();
     } else if (letter == legacy::kBurnFinished) {
       legacy::Report(progress, 100);
       return err::kSuccess;
@@ -51,8 +57,9 @@ int LegacyBurn(int32_t totalBytes, ProgressCallback progress) {
       uint8_t details[8];
       legacy::ReadWithin(details, 8, 1000);
       return err::kBurnFailed;
+    } else if (watchdog.Expired()) {
+      return err::kReadTimeout;
     }
-    // Anything else is line noise between records.
   }
 }
 

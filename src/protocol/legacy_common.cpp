@@ -38,6 +38,15 @@ int ReadAcceptance(uint32_t timeoutMs) {
   return letter == kAccepted ? err::kSuccess : err::kTargetError;
 }
 
+void DrainLine(uint32_t quietMs, uint32_t limitMs) {
+  const uint32_t start = TickMs();
+  uint8_t sink[256];
+  while (TickMs() - start < limitMs) {
+    if (PortReadAvailable(sink, sizeof sink) > 0) continue;
+    if (PortRead(sink, 1, quietMs) != 0) return;
+  }
+}
+
 uint32_t ReadBigEndian32(const uint8_t* in) {
   return (uint32_t{in[0]} << 24) | (uint32_t{in[1]} << 16) | (uint32_t{in[2]} << 8) | in[3];
 }

@@ -30,6 +30,9 @@ int ReadWithin(uint8_t* buffer, int32_t n, uint32_t timeoutMs);
 int ReadLetter(uint8_t& letter, uint32_t timeoutMs);
 // Reads the box's first answer to a command: 0 for 'O', 10 for any other letter, 8.
 int ReadAcceptance(uint32_t timeoutMs);
+// Drops what waits on the line and whatever keeps arriving until it has been quiet for
+// quietMs, for at most limitMs in all: the rest of an answer the tool could not read.
+void DrainLine(uint32_t quietMs, uint32_t limitMs);
 
 uint32_t ReadBigEndian32(const uint8_t* in);
 uint16_t ReadBigEndian16(const uint8_t* in);

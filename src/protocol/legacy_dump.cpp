@@ -1,5 +1,6 @@
 // The dump of the oldest loaders: a total, then every byte in a stream, then a CRC.
 #include <algorithm>
+#include <cstring>
 
 #include "context/error_table.h"
 #include "image/crc32.h"
@@ -17,12 +18,28 @@ constexpr uint32_t kByteTimeoutMs = 500;
 constexpr int32_t kProgressStep = 1024;
 // Largest piece taken from the line at once; well below the driver's input buffer.
 constexpr int32_t kPieceSize = 1024;
+
+// Moves the range [offset, offset + length) of the whole flash in buffer to its start;
+// length 0 means up to the end of the flash.
+int CutRange(uint8_t* buffer, int32_t& totalOut, uint32_t offset, uint32_t length) {
+  const auto total = static_cast<uint32_t>(totalOut);
+  if (offset > total || uint64_t{offset} + length > total) return err::kChunkRange;
+  const uint32_t count = length != 0 ? length : total - offset;
+  std::memmove(buffer, buffer + offset, count);
+  totalOut = static_cast<int32_t>(count);
+  return err::kSuccess;
+}
 }  // namespace
 
 int LegacyDump(uint8_t* buffer, int32_t& totalOut, ProgressCallback progress, CancelQuery cancel,
                uint32_t rangeOffset, uint32_t rangeLength) {
-  if (CurrentProtocolVersion() < 32) return LegacyDumpStream(buffer, totalOut, progress, cancel);
-  return LegacyDumpBlocks(buffer, totalOut, progress, cancel, rangeOffset, rangeLength);
+  if (CurrentProtocolVersion() >= 32)
+    return LegacyDumpBlocks(buffer, totalOut, progress, cancel, rangeOffset, rangeLength);
+  // The stream dump takes no range: the whole flash comes, and the range is cut out of
+  // it, so that a chunk's file holds the chunk and nothing else.
+  const int rc = LegacyDumpStream(buffer, totalOut, progress, cancel);
+  if (rc != 0 || totalOut <= 0 || (rangeOffset == 0 && rangeLength == 0)) return rc;
+  return CutRange(buffer, totalOut, rangeOffset, rangeLength);
 }
 
 int LegacyDumpStream(uint8_t* buffer, int32_t& totalOut, ProgressCallback progress,

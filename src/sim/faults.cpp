@@ -97,6 +97,25 @@ bool ParseFault(const std::string& text, BoxFaults& faults, std::string& error) 
     (name == "dump-done" ? faults.dumpDoneAt : faults.dumpWrongNumberAt) = n;
     return true;
   }
+  if (name == "burn-ack-lost") return flag(faults.burnAckLost);
+  if (name == "burn-ack-garbled") return flag(faults.burnAckGarbled);
+  if (name == "transfer-done") return flag(faults.transferDone);
+  if (name == "transfer-working") return flag(faults.transferWorking);
+  if (name == "block-index-flip" || name == "block-length-flip") {
+    const bool index = name == "block-index-flip";
+    if (!needsValue()) return false;
+    const size_t colon = value.find(':');
+    uint32_t bit = index ? faults.blockIndexFlipBit : faults.blockLengthFlipBit;
+    if (!ParseCount(name, value.substr(0, colon), n, error)) return false;
+    if (colon != std::string::npos &&
+        (!ParseCount(name, value.substr(colon + 1), bit, error, true) || bit > 31)) {
+      error = "fault " + name + ": expected N or N:BIT, BIT from 0 to 31";
+      return false;
+    }
+    (index ? faults.blockIndexFlipAt : faults.blockLengthFlipAt) = n;
+    (index ? faults.blockIndexFlipBit : faults.blockLengthFlipBit) = bit;
+    return true;
+  }
   if (name == "corrupt-random") {
     if (!needsValue()) return false;
     char* end = nullptr;
@@ -128,6 +147,19 @@ std::vector<std::pair<std::string, std::string>> FaultDescriptions() {
       {"dump-wrong-number[=N]",
        "answer the first request for dump packet N (default 2) with packet N-1"},
       {"corrupt-random=FRACTION", "change that fraction (0..1) of all bytes sent, see --seed"},
+      {"burn-ack-lost", "do not send the Ack of \"burn\"; the burn goes on, a repeat gets it"},
+      {"burn-ack-garbled",
+       "send the Ack of \"burn\" with a wrong header CRC; the burn goes on, a repeat gets it"},
+      {"transfer-done",
+       "answer \"transfer\" with Done, open no transfer, leave its data unanswered"},
+      {"transfer-working",
+       "answer \"transfer\" with Working, and every data packet and request after it"},
+      {"block-index-flip=N[:BIT]",
+       "legacy block dump (protocol 32 to 47): the Nth block sent carries its index with bit "
+       "BIT (default 16) flipped, its header CRCs matching"},
+      {"block-length-flip=N[:BIT]",
+       "legacy block dump (protocol 32 to 47): the Nth block sent announces its length with "
+       "bit BIT (default 12) flipped, its header CRCs matching; the body is sent unchanged"},
   };
 }
 

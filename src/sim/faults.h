@@ -33,6 +33,23 @@ struct BoxFaults {
   uint32_t dumpWrongNumberAt = 0;
   // Fraction (0..1) of all bytes the box sends that are changed at random.
   double corruptFraction = 0.0;
+
+  // Packet box, burn and transfer replies: the Ack of "burn" is not sent, or sent
+  // with a wrong header CRC, while the burn goes on (a repeat gets it whole).
+  bool burnAckLost = false;
+  bool burnAckGarbled = false;
+  // "transfer" is answered with Done (no transfer is opened, its data packets go
+  // unanswered) or with Working (and so is every data packet and request after it).
+  bool transferDone = false;
+  bool transferWorking = false;
+
+  // Legacy block dump (protocol 32 to 47): the Nth block the box sends, counted from 1
+  // over its life, carries its index or its length with one bit flipped (0 = off). Its
+  // header CRCs match what it sends, so only the tool's own checks can catch it.
+  uint32_t blockIndexFlipAt = 0;
+  uint32_t blockIndexFlipBit = 16;
+  uint32_t blockLengthFlipAt = 0;
+  uint32_t blockLengthFlipBit = 12;
 };
 
 // Parses one "NAME[=VALUE]" fault into faults; false with a message on bad input.
@@ -61,12 +78,15 @@ class FaultState {
   // True (once) when the request for packet n should get the wrong packet.
   bool TakeWrongDumpNumber(uint32_t n);
   bool ErrorFor(const std::string& command, uint32_t& value) const;
+  // Numbers the next block of a legacy block dump (from 1).
+  uint32_t NextBlock() { return ++blocksSent_; }
 
  private:
   BoxFaults faults_;
   std::mt19937 rng_;
   uint32_t replies_ = 0;
   bool wrongNumberUsed_ = false;
+  uint32_t blocksSent_ = 0;
 };
 
 }  // namespace stb::sim

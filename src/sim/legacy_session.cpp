@@ -16,7 +16,26 @@ constexpr uint32_t kBlockBytes = 1024;
 constexpr uint32_t kBlockTimeoutMs = 3000;
 constexpr int kMaxRejections = 5;
 constexpr uint32_t kBurnReportUnits = 64;
+// The tool answers a dump block once it is read, or, after a failed one, once it has
+// waited out the rest of it: up to a few seconds.
+constexpr uint32_t kAnswerTimeoutMs = 5000;
 }  // namespace
+
+LegacySession::BlockHeader LegacySession::FaultyHeader(uint32_t index, uint32_t length) {
+  const BoxFaults& f = ctx_.faults.Config();
+  const uint32_t sent = ctx_.faults.NextBlock();
+  BlockHeader said{index, length};
+  if (sent == f.blockIndexFlipAt) {
+    said.index ^= 1u << f.blockIndexFlipBit;
+    ctx_.log.Printf("  block %u goes out as index %u (fault block-index-flip)", index, said.index);
+  }
+  if (sent == f.blockLengthFlipAt) {
+    said.length ^= 1u << f.blockLengthFlipBit;
+    ctx_.log.Printf("  block %u announces %u bytes for %u (fault block-length-flip)", index,
+                    said.length, length);
+  }
+  return said;
+}
 
 void LegacySession::Answer(char letter, const std::string& why) {
   ctx_.log.Printf("  -> '%c': %s", letter, why.c_str());
@@ -255,14 +274,15 @@ void LegacySession::DumpBlocks(uint32_t start, uint32_t length) {
     const bool blank =
         std::all_of(body.begin(), body.begin() + l, [](uint8_t b) { return b == 0xFF; });
     const uint32_t sentLength = blank ? l : static_cast<uint32_t>(body.size());
+    const BlockHeader said = FaultyHeader(n, sentLength);
     std::vector<uint8_t> header(headerCrcs ? 16 : 8);
-    PutBe32(&header[0], n);
-    PutBe32(&header[4], sentLength);
+    PutBe32(&header[0], said.index);
+    PutBe32(&header[4], said.length);
     if (headerCrcs) {
       // The header CRCs run over the numbers in little-endian order.
-      const uint8_t nLe[4] = {uint8_t(n), uint8_t(n >> 8), uint8_t(n >> 16), uint8_t(n >> 24)};
-      const uint8_t lLe[4] = {uint8_t(sentLength), uint8_t(sentLength >> 8),
-                              uint8_t(sentLength >> 16), uint8_t(sentLength >> 24)};
+      const uint32_t i = said.index, k = said.length;
+      const uint8_t nLe[4] = {uint8_t(i), uint8_t(i >> 8), uint8_t(i >> 16), uint8_t(i >> 24)};
+      const uint8_t lLe[4] = {uint8_t(k), uint8_t(k >> 8), uint8_t(k >> 16), uint8_t(k >> 24)};
       PutBe32(&header[8], BoxCrc(nLe, 4));
       PutBe32(&header[12], BoxCrc(lLe, 4));
     }
@@ -292,7 +312,7 @@ void LegacySession::DumpBlocks(uint32_t start, uint32_t length) {
     out.insert(out.end(), crc, crc + 4);
     SendRaw(ctx_, out);
     uint8_t answer[9];
-    if (!ctx_.line.ReadExact(answer, 9, 2000))
+    if (!ctx_.line.ReadExact(answer, 9, kAnswerTimeoutMs))
       return ctx_.log.Printf("block dump: no answer to block %u, dump ends", n);
     const bool sound = GetBe32(answer + 5) == BoxCrc(answer, 5) && GetBe32(answer + 1) == n;
     if (sound && answer[0] == 'O') {

@@ -28,6 +28,12 @@ class LegacySession {
   void Burn();
   void DumpStream();
   void DumpBlocks(uint32_t start, uint32_t length);
+  // A block's header as the box sends it: its own numbers, unless a fault changes them.
+  struct BlockHeader {
+    uint32_t index;
+    uint32_t length;
+  };
+  BlockHeader FaultyHeader(uint32_t index, uint32_t length);
   void Answer(char letter, const std::string& why);
 
   BoxContext& ctx_;

@@ -113,6 +113,18 @@ void PacketSession::Transfer(const BoxPacket& packet, const std::vector<std::str
     ReplyStatus(packet, BoxStatus::Error, kBoxNoBuffer, "Error 0x10005: too much data");
     return;
   }
+  if (ctx_.faults.Config().transferDone) {
+    ReplyStatus(packet, BoxStatus::Done, 0, "Done instead of Ack (fault transfer-done)");
+    return;
+  }
+  if (ctx_.faults.Config().transferWorking) {
+    ReplyStatus(packet, BoxStatus::Working, 0, "Working instead of Ack (fault transfer-working)");
+    download_ = DownloadState{};
+    download_.active = true;
+    download_.busy = true;
+    download_.sequence = packet.sequence;
+    return;
+  }
   ReplyStatus(packet, BoxStatus::Ack, 0,
               "Ack: expecting " + std::to_string(wire) + " bytes" +
                   (compressed ? " of LZMA data for " + std::to_string(plain) : "") + " at " +
@@ -134,6 +146,12 @@ void PacketSession::OnDownloadData(const BoxPacket& packet) {
   }
   const uint32_t number = GetBe32(packet.payload.data());
   DownloadState& d = download_;
+  if (d.busy) {
+    ReplyStatus(packet, BoxStatus::Working, 0,
+                "Working to data packet " + std::to_string(number) + " (fault transfer-working)",
+                false);
+    return;
+  }
   if (d.failedWith != 0) {
     ReplyStatus(packet, BoxStatus::Error, d.failedWith,
                 "Error " + std::to_string(d.failedWith) + ": the transfer has failed", false);
@@ -176,6 +194,13 @@ void PacketSession::OnDownloadData(const BoxPacket& packet) {
 
 void PacketSession::OnDownloadRequest(const BoxPacket& packet) {
   const uint32_t number = packet.length >= 4 ? GetBe32(packet.payload.data()) : 0;
+  if (download_.busy) {
+    ReplyStatus(
+        packet, BoxStatus::Working, 0,
+        "Working to the query for packet " + std::to_string(number) + " (fault transfer-working)",
+        false);
+    return;
+  }
   if (download_.failedWith != 0) {
     ReplyStatus(packet, BoxStatus::Error, download_.failedWith,
                 "Error " + std::to_string(download_.failedWith) + ": the transfer has failed",
@@ -213,9 +238,15 @@ void PacketSession::Burn(const BoxPacket& packet) {
     ReplyStatus(packet, BoxStatus::Error, kBoxCannotBurn, "Error 0x10004: nothing to burn");
     return;
   }
-  ReplyStatus(packet, BoxStatus::Ack, 0, "Ack: burning");
+  const BoxFaults& faults = ctx_.faults.Config();
+  if (faults.burnAckLost || faults.burnAckGarbled) {
+    ReplyLost(MakeStatusPacket(packet.sequence, packet.retry, BoxStatus::Ack, 0), "Ack: burning",
+              faults.burnAckGarbled);
+  } else {
+    ReplyStatus(packet, BoxStatus::Ack, 0, "Ack: burning");
+  }
   const uint32_t units = (ctx_.flash.StagedBytes() + 1023) / 1024;
-  const bool fails = ctx_.faults.Config().burnFails;
+  const bool fails = faults.burnFails;
   uint32_t number = 1;
   auto marker = [&](const std::string& text, bool keep) {
     const std::vector<uint8_t> bytes(text.begin(), text.end());

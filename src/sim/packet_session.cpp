@@ -193,6 +193,22 @@ void PacketSession::Reply(const BoxPacket& reply, const std::string& what, bool 
   SendPacket(ctx_, reply, what);
 }
 
+void PacketSession::ReplyLost(const BoxPacket& reply, const std::string& what, bool garbled) {
+  if (exchange_.valid && reply.sequence == exchange_.sequence) exchange_.replies.push_back(reply);
+  const uint32_t n = ctx_.faults.NextReply();
+  ++ctx_.counters.repliesSent;
+  if (!garbled) {
+    ctx_.log.Printf("  -> %s seq=%u: %s: reply %u lost (fault)", PacketTypeName(reply.type),
+                    reply.sequence, what.c_str(), n);
+    return;
+  }
+  std::vector<uint8_t> bytes = EncodeBoxPacket(reply);
+  bytes[15] ^= 0x5A;
+  ctx_.log.Printf("  -> %s seq=%u: %s: reply %u with a wrong header CRC (fault)",
+                  PacketTypeName(reply.type), reply.sequence, what.c_str(), n);
+  SendRaw(ctx_, bytes);
+}
+
 void PacketSession::ReplyStatus(const BoxPacket& to, BoxStatus status, uint32_t value,
                                 const std::string& what, bool keep) {
   Reply(MakeStatusPacket(to.sequence, to.retry, status, value), what, keep);

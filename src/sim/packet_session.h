@@ -47,6 +47,7 @@ class PacketSession {
     uint32_t held = 0;  // number of the last data packet taken
     bool complete = false;
     uint32_t failedWith = 0;  // Error value once the transfer has failed
+    bool busy = false;        // answers everything with Working (fault)
   };
 
   void OnPacket(const BoxPacket& packet);
@@ -60,6 +61,9 @@ class PacketSession {
                    bool keep = true);
   void ReplyData(const BoxPacket& to, uint32_t number, const std::vector<uint8_t>& data,
                  const std::string& what, bool keep = true);
+  // A reply the line loses (or garbles, with a wrong header CRC); it is kept, so a
+  // repeat of the command gets it whole.
+  void ReplyLost(const BoxPacket& reply, const std::string& what, bool garbled);
 
   void Address(const BoxPacket& packet, const std::vector<std::string>& words);
   void Move(const BoxPacket& packet, const std::vector<std::string>& words);

@@ -42,6 +42,14 @@ void CQtDialogs::ShowMessage(QWidget* owner, MessageIcon icon, const QString& te
   box.exec();
 }
 
+bool CQtDialogs::AskYesNo(QWidget* owner, const QString& text) {
+  QMessageBox box(QMessageBox::Warning, ApplicationName(), text, QMessageBox::Yes | QMessageBox::No,
+                  owner);
+  box.setDefaultButton(QMessageBox::No);
+  box.setEscapeButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
+}
+
 QString CQtDialogs::OpenFile(QWidget* owner, const QString& filter, const QString& defaultSuffix) {
   return RunFileDialog(owner, QFileDialog::AcceptOpen, filter, defaultSuffix);
 }

@@ -19,6 +19,9 @@ class IDialogs {
   virtual ~IDialogs() = default;
   // A box with an OK button, titled with the application's name; returns when closed.
   virtual void ShowMessage(QWidget* owner, MessageIcon icon, const QString& text) = 0;
+  // A question with Yes and No, titled with the application's name; No is the
+  // default, so Enter never says yes by accident. True for Yes.
+  virtual bool AskYesNo(QWidget* owner, const QString& text) = 0;
   // A single file; empty when the user cancels. filter is a Qt filter string.
   virtual QString OpenFile(QWidget* owner, const QString& filter, const QString& defaultSuffix) = 0;
   // Asks before an existing file is replaced; empty when the user cancels.
@@ -30,6 +33,7 @@ class IDialogs {
 class CQtDialogs final : public IDialogs {
  public:
   void ShowMessage(QWidget* owner, MessageIcon icon, const QString& text) override;
+  bool AskYesNo(QWidget* owner, const QString& text) override;
   QString OpenFile(QWidget* owner, const QString& filter, const QString& defaultSuffix) override;
   QString SaveFile(QWidget* owner, const QString& filter, const QString& defaultSuffix) override;
   QAction* PopupMenu(QMenu& menu, const QPoint& globalPos) override;

@@ -8,6 +8,7 @@
 #include <QRadioButton>
 
 #include "context/connect.h"
+#include "context/notifications.h"
 #include "context/upgrade_context.h"
 #include "ui/artwork.h"
 #include "ui/dialog_units.h"
@@ -128,7 +129,12 @@ int CPageConnect::OnWizardNext() {
   CUpgradeContext* context = Sheet().Context();
   if (context == nullptr) return kStayOnPage;
   if (context->State.load() == Connecting) {
-    CancelRequested() = 1;  // the worker fails and the sheet relabels the button
+    // The worker fails and the sheet relabels the button; until then it shows that
+    // the request was taken.
+    if (RequestCancel()) {
+      Sheet().EnableButton(kButtonNext, false);
+      Sheet().SetButtonText(kButtonNext, QString::fromUtf8(kCancellingText));
+    }
     return kStayOnPage;
   }
   Sheet().SetButtonText(kButtonNext, QStringLiteral("Cancel"));
@@ -150,6 +156,14 @@ int CPageConnect::OnWizardNext() {
 
 void CPageConnect::OnWizardCancel() {
   Sheet().SendCloseRequest();
+}
+
+void CPageConnect::ShowEndedRun(const QString& status, const QString& log) {
+  status_->setText(status);
+  status_->show();
+  log_->clear();
+  AppendLogText(log_, log);
+  log_->show();
 }
 
 void CPageConnect::AppendToLog(const QString& text) {

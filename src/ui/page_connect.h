@@ -34,6 +34,8 @@ class CPageConnect final : public CWizardPage {
   void OnSetActive() override;
   int OnWizardNext() override;  // the Connect/Cancel button; never moves
   void OnWizardCancel() override;
+  // Shows the status line and log of an operation that was cancelled.
+  void ShowEndedRun(const QString& status, const QString& log);
 
  protected:
   void OnInitDialog() override;

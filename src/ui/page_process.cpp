@@ -4,6 +4,8 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 
+#include "context/connect.h"
+#include "context/notifications.h"
 #include "context/upgrade_context.h"
 #include "ui/artwork.h"
 #include "ui/dialog_units.h"
@@ -57,7 +59,12 @@ void CPageProcess::OnSetActive() {
 int CPageProcess::OnWizardNext() {
   CUpgradeContext* context = Sheet().Context();
   if (context != nullptr && context->State.load() == Operating) {
-    CancelRequested() = 1;  // the worker ends and reports the cancel
+    // The worker ends and reports the cancel; the button shows at once that the
+    // request was taken. Refused once the box burns.
+    if (RequestCancel()) {
+      Sheet().EnableButton(kButtonNext, false);
+      Sheet().SetButtonText(kButtonNext, QString::fromUtf8(kCancellingText));
+    }
   } else {
     Sheet().PostCloseRequest();
   }
@@ -81,8 +88,9 @@ void CPageProcess::OnProgress(uint32_t percent) {
 }
 
 void CPageProcess::OnFinished(bool failed, bool cancelled) {
-  if (cancelled) {
-    Sheet().SetActivePage(kPageConnect);
+  // A cancel that came after the work was done changes nothing of its result.
+  if (cancelled && failed) {
+    Sheet().ReturnToConnect(status_->text(), log_->toPlainText());
     return;
   }
   Sheet().EnableButton(kButtonBack, true);

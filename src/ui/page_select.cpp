@@ -165,8 +165,17 @@ int CPageSelect::ChooseFileForRow(int row) {
   if (path.isEmpty()) return 0;
   // The dialog may have run a nested event loop: take the context anew.
   if (Sheet().Context() == nullptr) return 0;
-  const FileChoiceResult result =
-      ChooseFileForKey(key, QFile::encodeName(path).toStdString(), mode);
+  const std::string file = QFile::encodeName(path).toStdString();
+  FileChoiceResult result = ChooseFileForKey(key, file, mode);
+  if (result.verdict == FileVerdict::InvalidImage) {
+    // A whole image goes to the box as it stands: sent broken, it leaves a box that
+    // no longer starts. Only an explicit Yes sends it; No leaves the row as it was.
+    const QString question = path + QLatin1Char('\n') + QString::fromStdString(result.message) +
+                             QLatin1Char('\n') + QString::fromUtf8(kMsgSendAnyway);
+    if (!dialogs_.AskYesNo(this, question)) return 0;
+    if (Sheet().Context() == nullptr) return 0;  // the question ran a nested event loop
+    result = ChooseFileForKey(key, file, mode, true);
+  }
   switch (result.verdict) {
     case FileVerdict::Accepted:
       return 1;
@@ -177,6 +186,7 @@ int CPageSelect::ChooseFileForRow(int row) {
       dialogs_.ShowMessage(this, MessageIcon::Error, QString::fromStdString(result.message));
       return 0;
     case FileVerdict::RefusedSilent:
+    case FileVerdict::InvalidImage:
       break;
   }
   return 0;

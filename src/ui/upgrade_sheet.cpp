@@ -105,7 +105,7 @@ CUpgradeSheet::~CUpgradeSheet() {
   if (GetMainWindow() == this) SetMainWindow(nullptr);
   // A worker that still runs must not post to a sheet that is gone.
   if (!closed_ && WorkerRunning()) {
-    CancelRequested() = 1;
+    RequestCancel();
     WaitForWorker(10000);
   }
 }
@@ -209,6 +209,11 @@ void CUpgradeSheet::SendCloseRequest() {
   close();
 }
 
+void CUpgradeSheet::ReturnToConnect(const QString& status, const QString& log) {
+  SetActivePage(kPageConnect);
+  connect_->ShowEndedRun(status, log);
+}
+
 CUpgradeContext* CUpgradeSheet::Context() {
   return closing_ ? nullptr : GetContext();
 }
@@ -229,6 +234,7 @@ bool CUpgradeSheet::event(QEvent* event) {
       SetActivePage(kPageSelect);
     } else {
       SetButtonText(kButtonNext, QStringLiteral("Connect"));
+      EnableButton(kButtonNext, true);  // disabled while a cancel was under way
     }
     return true;
   }

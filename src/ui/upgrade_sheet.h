@@ -49,6 +49,7 @@ class CUpgradeSheet : public QDialog, public IWizardSheet, public IMainWindow {
   void SetActivePage(int index) override;
   void PostCloseRequest() override;
   void SendCloseRequest() override;
+  void ReturnToConnect(const QString& status, const QString& log) override;
   CUpgradeContext* Context() override;
 
   // Called on worker threads: hands the notification to the user interface thread.

@@ -32,6 +32,9 @@ class IWizardSheet {
   virtual void PostCloseRequest() = 0;
   // Delivers the close request at once (the wizard's cancel, "Exit").
   virtual void SendCloseRequest() = 0;
+  // Back to the connect page after a cancelled operation, keeping its last status
+  // line and its log there, so the user can still read why it ended.
+  virtual void ReturnToConnect(const QString& status, const QString& log) = 0;
   // The context while the wizard runs; null once the close path has begun, so a
   // late notification never recreates a context that is being destroyed.
   virtual CUpgradeContext* Context() = 0;

@@ -15,8 +15,10 @@
 #include "context/error_table.h"
 #include "context/settings.h"
 #include "image/external_encoder.h"
+#include "image/lzma_check.h"
 #include "image/lzma_encoder.h"
 #include "image_test_util.h"
+#include "recording_window.h"
 
 namespace stb {
 namespace {
@@ -149,13 +151,15 @@ TEST_F(Compression, InProcessReplacesTheDataOnlyWhenShorter) {
 TEST_F(Compression, ExternalEncoderRunsWithTheFixedArguments) {
   WriteEncoder(
       "d=$(dirname \"$0\")\nprintf '%s\\n' \"$@\" > \"$d/args\"\ncp \"$2\" \"$d/seen.in\"\n"
-      "printf packed > \"$3\"");
+      "xz --format=lzma -c \"$2\" > \"$3\"\ncp \"$3\" \"$d/seen.out\"");
   std::vector<uint8_t> data = Compressible(1000);
   const std::vector<uint8_t> plain = data;
   int32_t sizeOut = 0;
   ASSERT_EQ(PrepareCompressedTransfer(data.data(), 1000, sizeOut), 0);
-  EXPECT_EQ(sizeOut, 6);
-  EXPECT_EQ(std::memcmp(data.data(), "packed", 6), 0);
+  // Exactly the encoder's bytes are sent (they were decoded and checked first).
+  const std::vector<uint8_t> packed = test::ReadFileBytes(InEncoderDir("seen.out"));
+  ASSERT_EQ(sizeOut, static_cast<int32_t>(packed.size()));
+  EXPECT_TRUE(std::equal(packed.begin(), packed.end(), data.begin()));
   EXPECT_EQ(test::ReadFileBytes(InEncoderDir("seen.in")), plain);
 
   const std::string work = CompressionWorkDirectory();
@@ -182,6 +186,13 @@ TEST_F(Compression, ExternalEncoderFailuresSendThePlainData) {
       {"fails after half its output", "printf half > \"$3\"; exit 1", false, err::kFileNotOpen},
       {"killed by a signal", "printf half > \"$3\"; kill -9 $$", false, err::kFileNotOpen},
       {"cannot be started", nullptr, false, err::kEncoderNotStarted},
+      // Valid streams that do not hold the data: never sent.
+      {"a valid stream of zeros", "head -c 1000 /dev/zero | xz --format=lzma > \"$3\"", false,
+       err::kEncoderNotStarted},
+      {"a valid stream cut short", "xz --format=lzma -c \"$2\" | head -c 40 > \"$3\"", false,
+       err::kEncoderNotStarted},
+      {"a valid stream with bytes behind it",
+       "xz --format=lzma -c \"$2\" > \"$3\"; printf xx >> \"$3\"", false, err::kEncoderNotStarted},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -206,6 +217,26 @@ TEST_F(Compression, ExternalEncoderFailuresSendThePlainData) {
     EXPECT_EQ(sizeOut, 1000);
     EXPECT_EQ(data, plain);
   }
+}
+
+// The technician sees the encoder run and learns why a download went uncompressed.
+TEST_F(Compression, StatusLinesAndTheMismatchLine) {
+  WriteEncoder("head -c 1000 /dev/zero | xz --format=lzma > \"$3\"");
+  test::ScopedRecordingWindow window;
+  std::vector<uint8_t> data = Compressible(1000);
+  int32_t sizeOut = 0;
+  EXPECT_NE(PrepareCompressedTransfer(data.data(), 1000, sizeOut), 0);
+  EXPECT_EQ(window->Texts(WM_WORKER_STATUS),
+            (std::vector<std::string>{"Compressing...", "Sending uncompressed."}));
+  EXPECT_EQ(window->LogText(), "The compressed data do not match. Sending uncompressed.\r\n");
+
+  WriteEncoder("xz --format=lzma -c \"$2\" > \"$3\"");
+  window->Clear();
+  ASSERT_EQ(PrepareCompressedTransfer(data.data(), 1000, sizeOut), 0);
+  const auto status = window->Texts(WM_WORKER_STATUS);
+  ASSERT_EQ(status.size(), 2u);
+  EXPECT_EQ(status[1], "Compressed 1000 to " + std::to_string(sizeOut) + " bytes.");
+  EXPECT_EQ(window->LogText(), "");
 }
 
 TEST_F(Compression, LzmaExeThatCannotRunFallsToInProcessOnlyWhenNotExecutable) {
@@ -233,15 +264,16 @@ TEST_F(Compression, HungEncoderIsEndedAfterTheLimit) {
 // Parent and child both compress while the other's encoder runs; each must get the
 // output made from its own data, so their work files must not be shared.
 TEST_F(Compression, TwoProcessesCompressingAtOnceKeepApart) {
-  WriteEncoder("sleep 0.3; head -c 64 \"$2\" > \"$3\"");
+  WriteEncoder("sleep 0.3; xz --format=lzma -c \"$2\" > \"$3\"");
   ASSERT_FALSE(CompressionWorkDirectory().empty());  // made before the fork
   auto run = [](uint32_t seed) {
     std::vector<uint8_t> data = Compressible(4096, seed);
     for (size_t i = 0; i < 64; ++i) data[i] = static_cast<uint8_t>(seed + i);
     const std::vector<uint8_t> plain = data;
     int32_t sizeOut = 0;
-    return PrepareCompressedTransfer(data.data(), 4096, sizeOut) == 0 && sizeOut == 64 &&
-           std::equal(plain.begin(), plain.begin() + 64, data.begin());
+    // Output made from the other process's data would not decode to this one's.
+    return PrepareCompressedTransfer(data.data(), 4096, sizeOut) == 0 &&
+           LzmaAloneDecodesTo(data.data(), static_cast<size_t>(sizeOut), plain.data(), 4096);
   };
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);

@@ -109,9 +109,12 @@ TEST_F(FileChoiceTest, EmptyMissingAndDumpTargets) {
   EXPECT_NE(missing.message.find("nope.bin"), std::string::npos);
   EXPECT_EQ(ChooseFileForKey(1, dir_.Path(), 0).verdict, FileVerdict::RefusedError);
 
-  // "Allcode" rows take any non-empty file unexamined; dump mode takes any path.
+  // "Allcode" rows take a file that is no image only when told to; dump mode takes
+  // any path.
   const std::string junk = dir_.Write("junk.bin", test::PatternBytes(10));
-  EXPECT_EQ(ChooseFileForKey(kAllcodeKey, junk, 0).verdict, FileVerdict::Accepted);
+  EXPECT_EQ(ChooseFileForKey(kAllcodeKey, junk, 0).verdict, FileVerdict::InvalidImage);
+  EXPECT_TRUE(GetContext()->Selections[1].FileName.empty());
+  EXPECT_EQ(ChooseFileForKey(kAllcodeKey, junk, 0, true).verdict, FileVerdict::Accepted);
   EXPECT_EQ(GetContext()->Selections[1].FileName, junk);
   EXPECT_EQ(ChooseFileForKey(2, dir_.File("out.udf"), 1).verdict, FileVerdict::Accepted);
   EXPECT_EQ(Entry(2).FileName, dir_.File("out.udf"));

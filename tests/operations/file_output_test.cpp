@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "context/error_table.h"
 #include "image_builder.h"
 
 namespace stb {
@@ -24,13 +25,12 @@ TEST(WriteFileAtomically, FailuresLeaveTheOldFileAndNoLeftovers) {
   test::TempDir dir;
   const uint8_t byte = 7;
   EXPECT_EQ(WriteFileAtomically(dir.File("missing/dump.bin"), &byte, 1), 36);
-  // A full disk: /dev/full refuses every write, so the temporary file cannot be
-  // filled; emulate that by a target whose folder is read-only instead when root
-  // ignores permissions is not possible, so use a directory as the rename target.
+  // A directory in the target's place is no file to replace: refused before any
+  // temporary file is made.
   const std::string target = dir.File("adir");
   std::filesystem::create_directory(target);
   std::filesystem::create_directory(target + "/keep");
-  EXPECT_EQ(WriteFileAtomically(target, &byte, 1), 38);
+  EXPECT_EQ(WriteFileAtomically(target, &byte, 1), err::kNotRegularFile);
   EXPECT_TRUE(std::filesystem::is_directory(target + "/keep"));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
 }

@@ -199,9 +199,13 @@ class PagesTest : public QObject {
     GetContext()->State = Connecting;  // as while the handshake runs
     sheet.Button(kButtonNext)->click();
     QCOMPARE(CancelRequested().load(), 1);
-    QCOMPARE(sheet.Button(kButtonNext)->text(), QStringLiteral("Cancel"));
+    // Taken at once: the button says so until the connect has ended.
+    COMPARE_BUTTONS(sheet, Off("< Back"), Off("Cancelling..."), On("Exit"));
     QVERIFY(!WorkerRunning());
     GetContext()->State = Idle;
+    PostToSheet(sheet, WM_WORKER_CONNECTED, 0, 0);
+    Pump();
+    COMPARE_BUTTONS(sheet, Off("< Back"), On("Connect"), On("Exit"));
   }
 
   // --- select page ---
@@ -332,7 +336,9 @@ class PagesTest : public QObject {
   void selectAllcodeExcludesEveryOtherChoice() {
     QTemporaryDir files;
     const QString chunk = WriteFile(files, "c.bin", Bytes(50));
-    const QString image = WriteFile(files, "all.abs", Bytes(4096));
+    const QString image = WriteImage(
+        files, "all.abs",
+        {{kBootLoaderId, test::PatternBytes(64)}, {kKernelId, test::PatternBytes(4096)}});
     FakeDialogs dialogs;
     CUpgradeSheet sheet(dialogs);
     sheet.show();
@@ -358,7 +364,9 @@ class PagesTest : public QObject {
     Choose(sheet, dialogs, 1, image);
     QCOMPARE(dialogs.fileRequests.size(), asked);
     QVERIFY(dialogs.messages.empty());
-    const QString other = WriteFile(files, "other.abs", Bytes(8192));
+    const QString other = WriteImage(
+        files, "other.abs",
+        {{kBootLoaderId, test::PatternBytes(64)}, {kKernelId, test::PatternBytes(8192)}});
     Choose(sheet, dialogs, 0, other);
     QCOMPARE(QString::fromStdString(GetContext()->Selections[1].FileName), other);
 
@@ -520,12 +528,16 @@ class PagesTest : public QObject {
     sheet.Button(kButtonNext)->click();  // "Cancel"
     QCOMPARE(CancelRequested().load(), 1);
     QVERIFY(sheet.isVisible());
+    PostToSheet(sheet, WM_WORKER_LOG, 0, 0, "Operation von Benutzer abgebrochen!\r\n");
     PostToSheet(sheet, WM_WORKER_FINISHED, 1, 1);
     GetContext()->State = Idle;
     Pump();
     QCOMPARE(sheet.ActiveIndex(), kPageConnect);
     QVERIFY(dialogs.messages.empty());
-    QVERIFY(!FindControl(sheet.Page(kPageConnect), kIdConnectLog)->isVisible());
+    // Why the operation ended stays readable there.
+    auto* log = FindControlAs<QPlainTextEdit>(sheet.Page(kPageConnect), kIdConnectLog);
+    QVERIFY(log->isVisible());
+    QVERIFY(log->toPlainText().contains(QString::fromUtf8("Operation von Benutzer abgebrochen!")));
     QCOMPARE(List(sheet, kIdBaudList)->currentText(), QStringLiteral("115200"));
   }
 };

@@ -16,6 +16,14 @@ void FakeDialogs::ShowMessage(QWidget*, MessageIcon icon, const QString& text) {
   if (onMessage) onMessage(messages.back());
 }
 
+bool FakeDialogs::AskYesNo(QWidget*, const QString& text) {
+  questions.push_back(text);
+  if (yesNo.empty()) return false;
+  const bool yes = yesNo.front();
+  yesNo.pop_front();
+  return yes;
+}
+
 QString FakeDialogs::OpenFile(QWidget*, const QString& filter, const QString& suffix) {
   fileRequests.push_back({false, filter, suffix});
   if (answers.empty()) return QString();

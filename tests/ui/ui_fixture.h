@@ -30,6 +30,7 @@ class FakeDialogs final : public IDialogs {
   };
 
   void ShowMessage(QWidget*, MessageIcon icon, const QString& text) override;
+  bool AskYesNo(QWidget*, const QString& text) override;
   QString OpenFile(QWidget*, const QString& filter, const QString& suffix) override;
   QString SaveFile(QWidget*, const QString& filter, const QString& suffix) override;
   QAction* PopupMenu(QMenu& menu, const QPoint&) override;
@@ -40,6 +41,8 @@ class FakeDialogs final : public IDialogs {
   int menuCommand = 0;          // the command picked from a pop-up; 0 = dismissed
   std::vector<QStringList> menus;
   std::function<void(const Message&)> onMessage;  // runs while the box is "open"
+  std::vector<QString> questions;
+  std::deque<bool> yesNo;  // the answers to the questions; none left = No, the default
 };
 
 // A fresh context loaded from a settings file in dir (which may not exist yet),

@@ -245,9 +245,51 @@ class WizardRunTest : public QObject {
     auto* percentage = FindControlAs<QLabel>(sheet.Page(kPageProcess), kIdPercentage);
     QTRY_VERIFY_WITH_TIMEOUT(percentage->text() != QStringLiteral("0%"), kRunTimeoutMs);
     sheet.Button(kButtonNext)->click();  // "Cancel"
+    // The request is taken at once, before the worker has stopped.
+    COMPARE_BUTTONS(sheet, Off("< Back"), Off("Cancelling..."), On("Exit"));
     QTRY_COMPARE_WITH_TIMEOUT(sheet.ActiveIndex(), kPageConnect, kRunTimeoutMs);
     QVERIFY(dialogs.messages.empty());
     COMPARE_BUTTONS(sheet, Off("< Back"), On("Connect"), On("Exit"));
+    // Why the operation ended stays readable on the connect page.
+    auto* log = FindControlAs<QPlainTextEdit>(sheet.Page(kPageConnect), kIdConnectLog);
+    QVERIFY(log->isVisible());
+    QVERIFY2(log->toPlainText().contains(QString::fromUtf8("Operation von Benutzer abgebrochen!")),
+             qPrintable(log->toPlainText()));
+    QVERIFY(log->toPlainText().contains(QStringLiteral("Dumpe Allcode ")));
+  }
+
+  // Cancel between the last data packet and the burn: nothing is burned, the box is
+  // not restarted, and the wizard says why it went back.
+  void cancelBeforeTheBurnBurnsNothing() {
+    sim::BoxSimulator box(sim::BoxOptions{});
+    QVERIFY2(box.Start(), box.LastError().c_str());
+    const std::vector<uint8_t> before = box.Flash();
+    FreshContext(Ini(), box.SlavePath());
+    FakeDialogs dialogs;
+    CUpgradeSheet sheet(dialogs);
+    sheet.show();
+    Connect(sheet);
+    const QString image = dir_.filePath("image.abs");
+    {
+      QFile f(image);
+      QVERIFY(f.open(QIODevice::WriteOnly));
+      f.write(reinterpret_cast<const char*>(before.data()), qsizetype(before.size()));
+    }
+    ChooseRow(sheet, dialogs, 0, image);  // "Allcode  "
+    sheet.Button(kButtonNext)->click();
+    auto* percentage = FindControlAs<QLabel>(sheet.Page(kPageProcess), kIdPercentage);
+    // The download has sent its last packet; the upgrade waits a second before the burn.
+    QTRY_COMPARE_WITH_TIMEOUT(percentage->text(), QStringLiteral("100%"), kRunTimeoutMs);
+    sheet.Button(kButtonNext)->click();  // "Cancel"
+    QTRY_COMPARE_WITH_TIMEOUT(sheet.ActiveIndex(), kPageConnect, kRunTimeoutMs);
+    QVERIFY(WaitForWorker(kRunTimeoutMs));
+    QVERIFY(dialogs.messages.empty());
+    QCOMPARE(box.Stats().burns, 0u);
+    QCOMPARE(box.Stats().reboots, 0u);
+    auto* log = FindControlAs<QPlainTextEdit>(sheet.Page(kPageConnect), kIdConnectLog);
+    QVERIFY2(log->toPlainText().contains(QString::fromUtf8("Operation von Benutzer abgebrochen!")),
+             qPrintable(log->toPlainText()));
+    QVERIFY(!log->toPlainText().contains(QString::fromUtf8("FLASHE")));
   }
 };
 
