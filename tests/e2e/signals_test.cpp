@@ -37,8 +37,8 @@ TEST_F(SignalsTest, HangupAndQuitCancelLikeInterrupt) {
 TEST_F(SignalsTest, InterruptAfterTheLastDataPacketBurnsNothing) {
   StartBox(0x30);
   const auto before = box_->Flash();
-  const CliResult r = Cli({"upgrade", "--allcode", dir_.Write("image.abs", before)},
-                          CliSignal{"100%", SIGINT});
+  const CliResult r =
+      Cli({"upgrade", "--allcode", dir_.Write("image.abs", before)}, CliSignal{"100%", SIGINT});
   EXPECT_EQ(r.exitCode, 130) << r.err;
   EXPECT_NE(r.err.find("Operation von Benutzer abgebrochen!"), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find("FLASHE"), std::string::npos) << r.err;

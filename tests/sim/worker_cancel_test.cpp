@@ -14,10 +14,10 @@
 #include "context/settings.h"
 #include "context/upgrade_context.h"
 #include "image/chunk_table.h"
+#include "image_builder.h"
 #include "link/clock.h"
 #include "link/link.h"
 #include "operations/operation_worker.h"
-#include "image_builder.h"
 #include "sim/box_sim.h"
 
 namespace stb::sim::test {
