@@ -35,13 +35,13 @@ int ParityCode(const std::string& name) {
 
 // The error code whose table text (with its line break) is text, or -1.
 int32_t CodeOfErrorText(const std::string& text) {
-  for (const ErrorRecord& record : ErrorTable) {
-    if (text == std::string(record.text) + "\r\n") return record.code;
-  }
-  for (const ErrorRecord& record : ToolErrorTable) {
-    if (text == std::string(record.text) + "\r\n") return record.code;
-  }
-  return -1;
+  auto find = [&text](const auto& table) -> int32_t {
+    for (const ErrorRecord& record : table)
+      if (text == std::string(record.text) + "\r\n") return record.code;
+    return -1;
+  };
+  const int32_t code = find(ErrorTable);
+  return code >= 0 ? code : find(ToolErrorTable);
 }
 
 std::string WithoutLineBreaks(std::string s) {
